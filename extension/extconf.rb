@@ -1,0 +1,25 @@
+# Builds Corsivet.so (Corsivet.bundle on macOS) with Ruby's own mkmf.
+#
+#   ruby extconf.rb [--enable-werror] && make
+#
+# --enable-werror turns compiler warnings into errors, as the development and
+# CI builds do; the gem build leaves it off so a newer compiler's new warnings
+# cannot stop an install.
+require "mkmf"
+
+platform = RbConfig::CONFIG["host_os"] =~ /mswin|mingw|cygwin/ ? "windows" : "posix"
+
+$srcs = %W[corsivet.cpp common_app_data_#{platform}.cpp]
+
+$CXXFLAGS << " -std=c++11 -Wall -Wextra -fvisibility=hidden -fvisibility-inlines-hidden"
+$CXXFLAGS << " -Werror" if enable_config("werror", false)
+# The interpreter's headers are not ours to keep warning-free: treat them as
+# system headers, which also makes the compiler drop their plain -I entries.
+$CXXFLAGS << " -isystem $(hdrdir) -isystem $(arch_hdrdir)"
+
+case platform
+when "windows"
+  have_library("shell32") or abort "shell32 is needed for the folder query"
+end
+
+create_makefile("Corsivet")

@@ -1,0 +1,30 @@
+# Sourced by script/run and script/test: installs the Debian packages the
+# project needs, or says exactly how to.
+
+# Packages every build needs.
+BUILD_PACKAGES="ruby ruby-dev rake ruby-minitest g++ make binutils"
+
+# Prints those of the named packages that are not installed.
+missing_packages() {
+  local package
+  for package in "$@"; do
+    dpkg-query -W -f='${Status}\n' "$package" 2>/dev/null | grep -q '^install ok installed$' \
+      || echo "$package"
+  done
+}
+
+# Installs the named packages that are missing. As root it runs apt-get;
+# otherwise it prints the apt-get line to run and fails.
+install_packages() {
+  local missing
+  missing=$(missing_packages "$@" | tr '\n' ' ')
+  [ -z "$missing" ] && return 0
+  local command="apt-get install -y --no-install-recommends $missing"
+  if [ "$(id -u)" != 0 ]; then
+    echo "Missing packages. Install them as root with:" >&2
+    echo "  apt-get update && $command" >&2
+    return 1
+  fi
+  echo "Installing: $missing"
+  apt-get update -qq && DEBIAN_FRONTEND=noninteractive $command -qq
+}
