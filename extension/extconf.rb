@@ -9,7 +9,12 @@ require "mkmf"
 
 platform = RbConfig::CONFIG["host_os"] =~ /mswin|mingw|cygwin/ ? "windows" : "posix"
 
-$srcs = %W[corsivet.cpp common_app_data_#{platform}.cpp]
+# The script binding lives here; the record of the library's own path in
+# module_location/. Each contributes its portable files and its platform's.
+$srcs = %W[corsivet.cpp common_app_data_#{platform}.cpp
+           module_path.cpp module_path_#{platform}.cpp]
+$VPATH << "$(srcdir)/../module_location"
+$INCFLAGS << " -I$(srcdir)/../module_location"
 
 $CXXFLAGS << " -std=c++11 -Wall -Wextra -fvisibility=hidden -fvisibility-inlines-hidden"
 $CXXFLAGS << " -Werror" if enable_config("werror", false)
@@ -17,9 +22,11 @@ $CXXFLAGS << " -Werror" if enable_config("werror", false)
 # system headers, which also makes the compiler drop their plain -I entries.
 $CXXFLAGS << " -isystem $(hdrdir) -isystem $(arch_hdrdir)"
 
-case platform
-when "windows"
+if platform == "windows"
   have_library("shell32") or abort "shell32 is needed for the folder query"
+else
+  # dladdr finds the library's own file; glibc before 2.34 keeps it in libdl.
+  have_library("dl", "dladdr", "dlfcn.h")
 end
 
 create_makefile("Corsivet")

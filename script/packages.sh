@@ -4,6 +4,9 @@
 # Packages every build needs.
 BUILD_PACKAGES="ruby ruby-dev rake ruby-minitest g++ make binutils"
 
+# Packages the test lanes need on top.
+TEST_PACKAGES="cmake libgtest-dev"
+
 # Prints those of the named packages that are not installed.
 missing_packages() {
   local package

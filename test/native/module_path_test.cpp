@@ -1,0 +1,173 @@
+// The module path record as the loader fills it: copies of the probe library
+// are placed in chosen folders, loaded from there, and asked what they
+// recorded. The same source runs natively and, built for Windows, under Wine.
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "test_platform.h"
+
+namespace {
+
+#ifdef _WIN32
+const bool onWindows = true;
+#else
+const bool onWindows = false;
+#endif
+
+const std::size_t bufferLength = 1024;
+const char libraryName[] = "Corsivet.so";
+
+struct ModuleRecord {
+    std::wstring path;
+    std::wstring directory;
+};
+
+typedef void (*RecordProbe)(wchar_t* path, wchar_t* directory);
+typedef void (*SplitProbe)(const wchar_t* path, wchar_t* drive, wchar_t* directory);
+
+// Calls `use` with the named export of the probe library at `libraryPath`,
+// loaded for that call alone.
+template <typename Function, typename Use>
+void withProbe(const std::string& libraryPath, const char* name, Use use)
+{
+    void* library = loadLibrary(libraryPath);
+    Function function = reinterpret_cast<Function>(findFunction(library, name));
+    if (function != NULL) {
+        use(function);
+    }
+    unloadLibrary(library);
+    ASSERT_TRUE(function != NULL) << "the probe library lacks " << name;
+}
+
+ModuleRecord loadRecordFrom(const std::string& libraryPath)
+{
+    wchar_t path[bufferLength] = {};
+    wchar_t directory[bufferLength] = {};
+    withProbe<RecordProbe>(libraryPath, "probeModuleRecord", [&](RecordProbe probe) { probe(path, directory); });
+    ModuleRecord record = {path, directory};
+    return record;
+}
+
+ModuleRecord splitWithProbe(const std::string& libraryPath, const std::wstring& path)
+{
+    wchar_t drive[bufferLength] = {};
+    wchar_t directory[bufferLength] = {};
+    withProbe<SplitProbe>(libraryPath, "probeSplitPath",
+                          [&](SplitProbe split) { split(path.c_str(), drive, directory); });
+    ModuleRecord parts = {drive, directory};
+    return parts;
+}
+
+template <typename Text>
+Text withSeparators(Text path)
+{
+    for (auto& character : path) {
+        if (character == '/') character = separator;
+    }
+    return path;
+}
+
+// `count` nested folders whose names are `length` characters long.
+std::string longFolders(int count, std::size_t length)
+{
+    std::string folders;
+    for (int folder = 0; folder < count; ++folder) {
+        folders += (folder ? "/" : "") + std::string(length, static_cast<char>('a' + folder));
+    }
+    return folders;
+}
+
+enum LoadedFrom { placedFolder, relativePath, folderLink };
+
+struct LoadCase {
+    const char* name;
+    std::string placedIn;     // folder of the copy, under the scratch folder
+    LoadedFrom loadedFrom;    // how the loader is given the copy's path
+    std::wstring recordedIn;  // folder the record should name; empty: none
+    bool posixOnly;
+};
+
+std::vector<LoadCase> loadCases()
+{
+    const std::string longDirectory = longFolders(3, 100);
+    const std::string overTheBound = longFolders(6, 200);
+    return {
+        {"ordinary folder", "dir/sub", placedFolder, L"dir/sub", false},
+        {"folder with spaces", "with spaces/sub folder", placedFolder, L"with spaces/sub folder", false},
+        {"non-ASCII folders", "Donn\xc3\xa9" "es/\xe6\x97\xa5\xe6\x9c\xac", placedFolder,
+         L"Donn\u00e9es/\u65e5\u672c", false},
+        {"relative path", "relative", relativePath, L"relative", false},
+        {"directory over 255 characters", longDirectory, placedFolder,
+         std::wstring(longDirectory.begin(), longDirectory.end()), false},
+        {"path over the bound", overTheBound, placedFolder, L"", false},
+        {"folder reached through a link", "link target", folderLink, L"linked", true},
+        {"bytes that are not UTF-8", "bad\xff" "byte", placedFolder, L"bad\xdcff" L"byte", true},
+    };
+}
+
+class ModulePathTest : public testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        scratch = makeScratchFolder();
+        probe = scratch + separator + "probe-original";
+        copyFile(PROBE_FILE, probe);
+    }
+
+    static void TearDownTestSuite() { removeScratchFolder(scratch); }
+
+    // Places a copy of the probe library as `case` says and gives the path
+    // to load it from.
+    static std::string placeCopy(const LoadCase& loadCase)
+    {
+        const std::string folder = scratch + separator + withSeparators(loadCase.placedIn);
+        makeFolders(folder);
+        copyFile(probe, folder + separator + libraryName);
+        switch (loadCase.loadedFrom) {
+        case relativePath:
+            changeWorkingFolder(scratch);
+            return "." + std::string(1, separator) + withSeparators(loadCase.placedIn) + separator + libraryName;
+        case folderLink:
+            makeFolderLink(folder, scratch + separator + "linked");
+            return scratch + separator + "linked" + separator + libraryName;
+        default:
+            return folder + separator + libraryName;
+        }
+    }
+
+    static std::string scratch;
+    static std::string probe;
+};
+
+std::string ModulePathTest::scratch;
+std::string ModulePathTest::probe;
+
+TEST_F(ModulePathTest, RecordNamesTheFileTheLoaderLoaded)
+{
+    for (const LoadCase& loadCase : loadCases()) {
+        if (loadCase.posixOnly && onWindows) continue;
+        SCOPED_TRACE(loadCase.name);
+
+        const ModuleRecord record = loadRecordFrom(placeCopy(loadCase));
+
+        const std::wstring wideScratch(scratch.begin(), scratch.end());
+        const std::wstring directory = loadCase.recordedIn.empty()
+                                           ? L""
+                                           : wideScratch + withSeparators(L"/" + loadCase.recordedIn + L"/");
+        const std::wstring wideName(libraryName, libraryName + sizeof libraryName - 1);
+        EXPECT_EQ(directory.empty() ? L"" : directory + wideName, record.path);
+        EXPECT_EQ(directory, record.directory);
+    }
+}
+
+TEST_F(ModulePathTest, PathWithoutDriveLetterSplitsIntoItsDirectory)
+{
+    const std::wstring path = withSeparators(std::wstring(L"//server/share/dir/Corsivet.so"));
+    const ModuleRecord parts = splitWithProbe(probe, path);
+    EXPECT_EQ(L"", parts.path);
+    EXPECT_EQ(withSeparators(std::wstring(L"//server/share/dir/")), parts.directory);
+}
+
+}  // namespace
