@@ -7,6 +7,10 @@ BUILD_PACKAGES="ruby ruby-dev rake ruby-minitest g++ make binutils"
 # Packages the test lanes need on top.
 TEST_PACKAGES="cmake libgtest-dev"
 
+# Packages of the Windows lane: the cross compiler, GoogleTest's sources to
+# build with it, Wine to run the result, and the locale sources it needs.
+WINDOWS_PACKAGES="g++-mingw-w64-x86-64 googletest wine wine64 locales"
+
 # Prints those of the named packages that are not installed.
 missing_packages() {
   local package

@@ -112,7 +112,7 @@ protected:
     static void SetUpTestSuite()
     {
         scratch = makeScratchFolder();
-        probe = scratch + separator + "probe-original";
+        probe = scratch + separator + "probe.so";
         copyFile(PROBE_FILE, probe);
     }
 
