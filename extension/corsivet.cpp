@@ -6,7 +6,6 @@
 
 #include <ruby.h>
 #include <ruby/encoding.h>
-#include <ruby/version.h>
 
 #include "common_app_data.h"
 
@@ -16,14 +15,6 @@
 #define CORSIVET_EXPORT __declspec(dllexport)
 #else
 #define CORSIVET_EXPORT __attribute__((visibility("default")))
-#endif
-
-// Interpreters before 2.7 declare method functions as taking any arguments;
-// later ones take the function as it is and check its arity.
-#if RUBY_API_VERSION_MAJOR > 2 || (RUBY_API_VERSION_MAJOR == 2 && RUBY_API_VERSION_MINOR >= 7)
-#define METHOD_FUNCTION(function) (function)
-#else
-#define METHOD_FUNCTION(function) RUBY_METHOD_FUNC(function)
 #endif
 
 // The module `Veltrane`, set once when the interpreter calls Init_Corsivet.
@@ -84,5 +75,5 @@ extern "C" CORSIVET_EXPORT void Init_Corsivet()
      *   Veltrane.commonAppDataPath  #=> "C:\\ProgramData" on Windows
      */
     moduleObject = rb_define_module("Veltrane");
-    rb_define_module_function(moduleObject, "commonAppDataPath", METHOD_FUNCTION(getCommonAppDataPath), 0);
+    rb_define_module_function(moduleObject, "commonAppDataPath", RUBY_METHOD_FUNC(getCommonAppDataPath), 0);
 }
