@@ -14,13 +14,13 @@ void queryCommonAppDataFolder(char (&folder)[commonAppDataBufferSize])
 
     // The shell has been seen to write the path of a missing folder while
     // reporting failure, so only a reported success counts.
-    if (!SHGetSpecialFolderPathW(NULL, widePath, CSIDL_COMMON_APPDATA, FALSE)) {
+    if (SHGetSpecialFolderPathW(nullptr, widePath, CSIDL_COMMON_APPDATA, FALSE) == FALSE) {
         return;
     }
 
     // The buffer holds any converted path; should the conversion fail all the
     // same, it may have written part of one, and a part is not the folder.
-    if (WideCharToMultiByte(CP_UTF8, 0, widePath, -1, folder, sizeof folder, NULL, NULL) == 0) {
+    if (WideCharToMultiByte(CP_UTF8, 0, widePath, -1, folder, sizeof folder, nullptr, nullptr) == 0) {
         folder[0] = '\0';
     }
 }

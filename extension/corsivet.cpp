@@ -20,16 +20,27 @@
 // The module `Veltrane`, set once when the interpreter calls Init_Corsivet.
 static VALUE moduleObject = Qnil;
 
-// The folder as UTF-8 text; empty text when the platform cannot tell.
-static std::string readCommonAppDataFolder()
+// Reads the folder, as UTF-8 text, into `text`; empty text when the platform
+// cannot tell. Everything it allocates is released before it returns, since
+// the interpreter calls that follow may raise, and a raise skips C++
+// destructors. False when memory ran out.
+static bool readCommonAppDataFolder(char (&text)[commonAppDataBufferSize])
 {
-    char folder[commonAppDataBufferSize] = {};
-    queryCommonAppDataFolder(folder);
+    try {
+        char folder[commonAppDataBufferSize] = {};
+        queryCommonAppDataFolder(folder);
 
-    std::stringstream stream;
-    stream << folder;
-    stream.flush();
-    return stream.str();
+        std::stringstream stream;
+        stream << folder;
+        stream.flush();
+        const std::string accumulated = stream.str();
+        // Fits: it is the text of a buffer of the same size.
+        text[accumulated.copy(text, sizeof text - 1)] = '\0';
+        return true;
+    } catch (...) {
+        // Only allocation can fail here.
+        return false;
+    }
 }
 
 /*
@@ -47,7 +58,8 @@ static std::string readCommonAppDataFolder()
  * The folder is asked for anew on every call, and every call returns a fresh
  * String. The method never raises on its own: when the folder cannot be
  * determined (on Windows, when the shell reports no such folder), it returns
- * the empty String.
+ * the empty String. Like any allocation in the interpreter, it raises
+ * NoMemoryError when memory runs out.
  *
  *   require "Corsivet"
  *   Veltrane.commonAppDataPath           #=> "/usr/share" on Linux
@@ -56,8 +68,11 @@ static std::string readCommonAppDataFolder()
 static VALUE getCommonAppDataPath(VALUE self)
 {
     (void)self;
-    const std::string folder = readCommonAppDataFolder();
-    VALUE path = rb_str_new_cstr(folder.c_str());
+    char text[commonAppDataBufferSize] = {};
+    if (!readCommonAppDataFolder(text)) {
+        rb_memerror();
+    }
+    VALUE path = rb_str_new_cstr(text);
     rb_enc_associate(path, rb_utf8_encoding());
     return path;
 }

@@ -4,7 +4,8 @@
 #
 # --enable-werror turns compiler warnings into errors, as the development and
 # CI builds do; the gem build leaves it off so a newer compiler's new warnings
-# cannot stop an install.
+# cannot stop an install. --enable-sanitizers builds with AddressSanitizer and
+# UndefinedBehaviorSanitizer, for the sanitizer test lane.
 require "mkmf"
 
 platform = RbConfig::CONFIG["host_os"] =~ /mswin|mingw|cygwin/ ? "windows" : "posix"
@@ -18,6 +19,11 @@ $INCFLAGS << " -I$(srcdir)/../module_location"
 
 $CXXFLAGS << " -std=c++11 -Wall -Wextra -fvisibility=hidden -fvisibility-inlines-hidden"
 $CXXFLAGS << " -Werror" if enable_config("werror", false)
+if enable_config("sanitizers", false)
+  sanitizers = " -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer"
+  $CXXFLAGS << sanitizers
+  $DLDFLAGS << sanitizers
+end
 # The interpreter's headers are not ours to keep warning-free: treat them as
 # system headers, which also makes the compiler drop their plain -I entries.
 $CXXFLAGS << " -isystem $(hdrdir) -isystem $(arch_hdrdir)"

@@ -74,7 +74,7 @@ std::wstring decodeUtf8(const std::string& bytes)
 std::string findLibraryFile()
 {
     Dl_info info;
-    if (dladdr(&modulePath, &info) == 0 || info.dli_fname == NULL || info.dli_fname[0] == '\0') {
+    if (dladdr(&modulePath, &info) == 0 || info.dli_fname == nullptr || info.dli_fname[0] == '\0') {
         return std::string();
     }
     std::string path = info.dli_fname;
@@ -83,7 +83,7 @@ std::string findLibraryFile()
     }
 
     char workingDirectory[PATH_MAX] = {};
-    if (getcwd(workingDirectory, sizeof workingDirectory) == NULL) {
+    if (getcwd(workingDirectory, sizeof workingDirectory) == nullptr) {
         return std::string();
     }
     while (path.compare(0, 2, "./") == 0) {
@@ -95,20 +95,25 @@ std::string findLibraryFile()
 
 void recordModulePath()
 {
-    const std::wstring path = decodeUtf8(findLibraryFile());
-    // Held to the same bound as on Windows: a path that long is not recorded,
-    // rather than recorded cut.
-    if (path.size() > maxRecordedPathLength) {
-        return;
+    // An exception leaving a static initialiser would end the process that
+    // loads the library; out of memory, the record stays empty instead.
+    try {
+        const std::wstring path = decodeUtf8(findLibraryFile());
+        // Held to the same bound as on Windows: a path that long is not
+        // recorded, rather than recorded cut.
+        if (path.size() <= maxRecordedPathLength) {
+            modulePath = path;
+        }
+    } catch (...) {
+        modulePath.clear();
     }
-    modulePath = path;
 }
 
 // Static initialisers in one file run in the order they are defined, so the
 // record above is constructed before this fills it, while the library is
 // being loaded and before the interpreter can call Init_Corsivet.
 struct RecordAtLoad {
-    RecordAtLoad() { recordModulePath(); }
+    RecordAtLoad() noexcept { recordModulePath(); }
 } recordAtLoad;
 
 }  // namespace

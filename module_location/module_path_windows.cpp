@@ -24,7 +24,13 @@ void recordModulePath(HMODULE module)
     if (length == 0 || length > maxRecordedPathLength) {
         return;
     }
-    modulePath.assign(path, std::wcslen(path));
+    // An exception must not leave DllMain; out of memory, the record stays
+    // empty instead.
+    try {
+        modulePath.assign(path, std::wcslen(path));
+    } catch (...) {
+        modulePath.clear();
+    }
 }
 
 }  // namespace
@@ -47,5 +53,5 @@ void splitDriveAndDirectory(const std::wstring& path, wchar_t (&drive)[pathBuffe
     // The checked splitter writes within the sizes it is given; the plain one
     // assumes outputs of _MAX_DRIVE and _MAX_DIR elements and gives up on a
     // directory longer than that, though the record holds longer ones.
-    _wsplitpath_s(path.c_str(), drive, pathBufferLength, directory, pathBufferLength, NULL, 0, NULL, 0);
+    _wsplitpath_s(path.c_str(), drive, pathBufferLength, directory, pathBufferLength, nullptr, 0, nullptr, 0);
 }

@@ -5,7 +5,7 @@
 BUILD_PACKAGES="ruby ruby-dev rake ruby-minitest g++ make binutils"
 
 # Packages the test lanes need on top.
-TEST_PACKAGES="cmake libgtest-dev"
+TEST_PACKAGES="cmake libgtest-dev valgrind cppcheck clang-tidy clang-format"
 
 # Packages of the Windows lane: the cross compiler, GoogleTest's sources to
 # build with it, Wine to run the result, and the locale sources it needs.

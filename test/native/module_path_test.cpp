@@ -34,11 +34,11 @@ void withProbe(const std::string& libraryPath, const char* name, Use use)
 {
     void* library = loadLibrary(libraryPath);
     Function function = reinterpret_cast<Function>(findFunction(library, name));
-    if (function != NULL) {
+    if (function != nullptr) {
         use(function);
     }
     unloadLibrary(library);
-    ASSERT_TRUE(function != NULL) << "the probe library lacks " << name;
+    ASSERT_TRUE(function != nullptr) << "the probe library lacks " << name;
 }
 
 ModuleRecord loadRecordFrom(const std::string& libraryPath)
@@ -96,14 +96,15 @@ std::vector<LoadCase> loadCases()
     return {
         {"ordinary folder", "dir/sub", placedFolder, L"dir/sub", false},
         {"folder with spaces", "with spaces/sub folder", placedFolder, L"with spaces/sub folder", false},
-        {"non-ASCII folders", "Donn\xc3\xa9" "es/\xe6\x97\xa5\xe6\x9c\xac", placedFolder,
-         L"Donn\u00e9es/\u65e5\u672c", false},
+        {"non-ASCII folders", "Donn\303\251es/\346\227\245\346\234\254", placedFolder, L"Donn\u00e9es/\u65e5\u672c",
+         false},
         {"relative path", "relative", relativePath, L"relative", false},
         {"directory over 255 characters", longDirectory, placedFolder,
          std::wstring(longDirectory.begin(), longDirectory.end()), false},
         {"path over the bound", overTheBound, placedFolder, L"", false},
         {"folder reached through a link", "link target", folderLink, L"linked", true},
-        {"bytes that are not UTF-8", "bad\xff" "byte", placedFolder, L"bad\xdcff" L"byte", true},
+        // Kept as lone surrogates, so nothing of the path is lost.
+        {"bytes that are not UTF-8", "bad\377byte", placedFolder, L"bad" + std::wstring(1, 0xDCFF) + L"byte", true},
     };
 }
 
@@ -153,9 +154,8 @@ TEST_F(ModulePathTest, RecordNamesTheFileTheLoaderLoaded)
         const ModuleRecord record = loadRecordFrom(placeCopy(loadCase));
 
         const std::wstring wideScratch(scratch.begin(), scratch.end());
-        const std::wstring directory = loadCase.recordedIn.empty()
-                                           ? L""
-                                           : wideScratch + withSeparators(L"/" + loadCase.recordedIn + L"/");
+        const std::wstring directory =
+            loadCase.recordedIn.empty() ? L"" : wideScratch + withSeparators(L"/" + loadCase.recordedIn + L"/");
         const std::wstring wideName(libraryName, libraryName + sizeof libraryName - 1);
         EXPECT_EQ(directory.empty() ? L"" : directory + wideName, record.path);
         EXPECT_EQ(directory, record.directory);

@@ -28,22 +28,23 @@ void check(bool succeeded, const std::string& what)
 std::string makeScratchFolder()
 {
     char scratch[] = "/tmp/corsivet-module-path-XXXXXX";
-    check(mkdtemp(scratch) != NULL, "cannot make a scratch folder");
+    check(mkdtemp(scratch) != nullptr, "cannot make a scratch folder");
     char resolved[PATH_MAX];
-    check(realpath(scratch, resolved) != NULL, "cannot resolve the scratch folder");
+    check(realpath(scratch, resolved) != nullptr, "cannot resolve the scratch folder");
     return resolved;
 }
 
 void removeScratchFolder(const std::string& path)
 {
     // Depth first and without following links, so a link's target is left.
-    nftw(path.c_str(), [](const char* entry, const struct stat*, int, struct FTW*) { return remove(entry); }, 16,
-         FTW_DEPTH | FTW_PHYS);
+    nftw(
+        path.c_str(), [](const char* entry, const struct stat*, int, struct FTW*) { return remove(entry); }, 16,
+        FTW_DEPTH | FTW_PHYS);
 }
 
 void makeFolders(const std::string& path)
 {
-    for (std::size_t end = path.find('/', 1); ; end = path.find('/', end + 1)) {
+    for (std::size_t end = path.find('/', 1);; end = path.find('/', end + 1)) {
         const std::string folder = path.substr(0, end);
         check(mkdir(folder.c_str(), 0755) == 0 || errno == EEXIST, "cannot make " + folder);
         if (end == std::string::npos) {
@@ -73,7 +74,7 @@ void changeWorkingFolder(const std::string& path)
 void* loadLibrary(const std::string& path)
 {
     void* library = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (library == NULL) {
+    if (library == nullptr) {
         throw std::runtime_error("cannot load " + path + ": " + dlerror());
     }
     return library;

@@ -18,8 +18,7 @@ void check(bool succeeded, const std::string& what)
 std::wstring widen(const std::string& utf8)
 {
     wchar_t wide[4096] = {};
-    check(MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.c_str(), -1, wide, 4096) != 0,
-          "not UTF-8: " + utf8);
+    check(MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.c_str(), -1, wide, 4096) != 0, "not UTF-8: " + utf8);
     return wide;
 }
 
@@ -39,9 +38,9 @@ void removeScratchFolder(const std::string&)
 
 void makeFolders(const std::string& path)
 {
-    for (std::size_t end = path.find('\\', 3); ; end = path.find('\\', end + 1)) {
+    for (std::size_t end = path.find('\\', 3);; end = path.find('\\', end + 1)) {
         const std::string folder = path.substr(0, end);
-        check(CreateDirectoryW(widen(folder).c_str(), NULL) || GetLastError() == ERROR_ALREADY_EXISTS,
+        check(CreateDirectoryW(widen(folder).c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS,
               "cannot make " + folder);
         if (end == std::string::npos) {
             return;
@@ -67,7 +66,7 @@ void changeWorkingFolder(const std::string& path)
 void* loadLibrary(const std::string& path)
 {
     HMODULE library = LoadLibraryW(widen(path).c_str());
-    check(library != NULL, "cannot load " + path);
+    check(library != nullptr, "cannot load " + path);
     return reinterpret_cast<void*>(library);
 }
 

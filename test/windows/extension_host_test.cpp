@@ -20,7 +20,7 @@ const wchar_t commonAppData[] = L"Common AppData";
 std::vector<std::string> recordedCalls()
 {
     std::vector<std::string> calls;
-    for (int index = 0; recordedCall(index) != NULL; ++index) {
+    for (int index = 0; recordedCall(index) != nullptr; ++index) {
         calls.push_back(recordedCall(index));
     }
     return calls;
@@ -41,7 +41,7 @@ std::wstring readCommonAppData()
 {
     wchar_t folder[1024] = {};
     DWORD size = sizeof folder - sizeof(wchar_t);
-    RegGetValueW(HKEY_LOCAL_MACHINE, userShellFolders, commonAppData, RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND, NULL,
+    RegGetValueW(HKEY_LOCAL_MACHINE, userShellFolders, commonAppData, RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND, nullptr,
                  folder, &size);
     return folder;
 }
@@ -51,9 +51,9 @@ protected:
     static void SetUpTestSuite()
     {
         HMODULE library = LoadLibraryW(L"Corsivet.so");
-        ASSERT_TRUE(library != NULL) << "cannot load Corsivet.so: error " << GetLastError();
+        ASSERT_TRUE(library != nullptr) << "cannot load Corsivet.so: error " << GetLastError();
         void (*init)() = reinterpret_cast<void (*)()>(GetProcAddress(library, "Init_Corsivet"));
-        ASSERT_TRUE(init != NULL) << "Corsivet.so does not export Init_Corsivet";
+        ASSERT_TRUE(init != nullptr) << "Corsivet.so does not export Init_Corsivet";
         init();
         callsOfInit = recordedCalls();
     }
@@ -92,7 +92,9 @@ TEST_F(WindowsExtensionTest, AnswersTheShellsFolderAsUtf8)
     };
     const FolderCase cases[] = {
         {"the prefix's own folder", L"", true, "C:\\ProgramData"},
-        {"a folder with a non-ASCII name", L"C:\\Donn\u00e9es", true, "C:\\Donn\xc3\xa9" "es"},
+        {"a folder with a non-ASCII name", L"C:\\Donn\u00e9es", true,
+         "C:\\Donn\xc3\xa9"
+         "es"},
         {"a folder that does not exist", L"C:\\Missing folder", false, ""},
     };
 
@@ -101,7 +103,7 @@ TEST_F(WindowsExtensionTest, AnswersTheShellsFolderAsUtf8)
         SCOPED_TRACE(folderCase.name);
         if (!folderCase.commonAppData.empty()) {
             setCommonAppData(folderCase.commonAppData);
-            if (folderCase.folderExists) CreateDirectoryW(folderCase.commonAppData.c_str(), NULL);
+            if (folderCase.folderExists) CreateDirectoryW(folderCase.commonAppData.c_str(), nullptr);
         }
         const std::pair<std::string, std::string> answer = callRegisteredFunction();
         EXPECT_EQ(folderCase.expected, answer.first);
@@ -115,7 +117,7 @@ TEST_F(WindowsExtensionTest, AnswersTheShellsFolderAsUtf8)
 TEST(WindowsCodePage, IsTheOneTheLaneAskedFor)
 {
     const char* expected = std::getenv("EXPECTED_ANSI_CODE_PAGE");
-    if (expected == NULL) GTEST_SKIP() << "no code page asked for";
+    if (expected == nullptr) GTEST_SKIP() << "no code page asked for";
     EXPECT_EQ(static_cast<UINT>(std::atoi(expected)), GetACP());
 }
 

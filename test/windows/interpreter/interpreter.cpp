@@ -25,7 +25,7 @@ struct StandInString {
 StandInEncoding utf8 = {"UTF-8"};
 std::vector<std::string> calls;
 std::map<VALUE, std::string> moduleNames;
-VALUE (*lastRegistered)(ANYARGS) = NULL;
+VALUE (*lastRegistered)(ANYARGS) = nullptr;
 
 std::string quoted(const char* text)
 {
@@ -68,6 +68,11 @@ VALUE rb_str_new_cstr(const char* text)
     return reinterpret_cast<VALUE>(new StandInString{text, "ASCII-8BIT"});
 }
 
+void rb_memerror(void)
+{
+    calls.push_back("rb_memerror()");
+}
+
 rb_encoding* rb_utf8_encoding(void)
 {
     calls.push_back("rb_utf8_encoding()");
@@ -83,7 +88,7 @@ VALUE rb_enc_associate(VALUE object, rb_encoding* encoding)
 
 const char* recordedCall(int index)
 {
-    return index < static_cast<int>(calls.size()) ? calls[index].c_str() : NULL;
+    return index < static_cast<int>(calls.size()) ? calls[index].c_str() : nullptr;
 }
 
 VALUE (*registeredFunction(void))(ANYARGS)

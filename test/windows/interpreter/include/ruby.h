@@ -29,6 +29,7 @@ STAND_IN_API void ruby_init(void);
 STAND_IN_API VALUE rb_define_module(const char* name);
 STAND_IN_API void rb_define_module_function(VALUE module, const char* name, VALUE (*function)(ANYARGS), int arity);
 STAND_IN_API VALUE rb_str_new_cstr(const char* text);
+STAND_IN_API void rb_memerror(void);
 
 #ifdef __cplusplus
 }
