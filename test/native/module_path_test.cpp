@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <thread>
 #include <vector>
 
 #include "test_platform.h"
@@ -45,7 +46,12 @@ ModuleRecord loadRecordFrom(const std::string& libraryPath)
 {
     wchar_t path[bufferLength] = {};
     wchar_t directory[bufferLength] = {};
-    withProbe<RecordProbe>(libraryPath, "probeModuleRecord", [&](RecordProbe probe) { probe(path, directory); });
+    withProbe<RecordProbe>(libraryPath, "probeModuleRecord", [&](RecordProbe probe) {
+        // A thread coming and going must leave the record as it was; on
+        // Windows the loader tells the library of both.
+        std::thread([] {}).join();
+        probe(path, directory);
+    });
     ModuleRecord record = {path, directory};
     return record;
 }
