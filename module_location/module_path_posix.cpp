@@ -105,7 +105,7 @@ void recordModulePath()
             modulePath = path;
         }
     } catch (...) {
-        modulePath.clear();
+        // The record is left as it was: empty.
     }
 }
 

@@ -29,7 +29,7 @@ void recordModulePath(HMODULE module)
     try {
         modulePath.assign(path, std::wcslen(path));
     } catch (...) {
-        modulePath.clear();
+        // The record is left as it was: empty.
     }
 }
 

@@ -22,8 +22,9 @@ void copyOut(const std::wstring& text, wchar_t* out)
 
 }  // namespace
 
-// Both outputs hold pathBufferLength elements.
-extern "C" PROBE_EXPORT void probeModuleRecord(wchar_t* path, wchar_t* directory)
+// Both exports take the same arguments: an input, which only the splitter
+// reads, and two outputs of pathBufferLength elements each.
+extern "C" PROBE_EXPORT void probeModuleRecord(const wchar_t*, wchar_t* path, wchar_t* directory)
 {
     copyOut(getModulePath(), path);
     copyOut(getModuleDirectory(), directory);

@@ -20,50 +20,30 @@ const bool onWindows = false;
 const std::size_t bufferLength = 1024;
 const char libraryName[] = "Corsivet.so";
 
-struct ModuleRecord {
-    std::wstring path;
-    std::wstring directory;
+// The two texts a probe export writes.
+struct ProbeAnswer {
+    std::wstring first;
+    std::wstring second;
 };
 
-typedef void (*RecordProbe)(wchar_t* path, wchar_t* directory);
-typedef void (*SplitProbe)(const wchar_t* path, wchar_t* drive, wchar_t* directory);
-
-// Calls `use` with the named export of the probe library at `libraryPath`,
-// loaded for that call alone.
-template <typename Function, typename Use>
-void withProbe(const std::string& libraryPath, const char* name, Use use)
+// Loads the probe library at `libraryPath`, calls its export `name` with
+// `input` and two buffers of bufferLength elements, and unloads it.
+ProbeAnswer askProbe(const std::string& libraryPath, const char* name, const std::wstring& input = L"")
 {
+    typedef void (*Probe)(const wchar_t* input, wchar_t* first, wchar_t* second);
+    wchar_t first[bufferLength] = {};
+    wchar_t second[bufferLength] = {};
     void* library = loadLibrary(libraryPath);
-    Function function = reinterpret_cast<Function>(findFunction(library, name));
-    if (function != nullptr) {
-        use(function);
-    }
-    unloadLibrary(library);
-    ASSERT_TRUE(function != nullptr) << "the probe library lacks " << name;
-}
-
-ModuleRecord loadRecordFrom(const std::string& libraryPath)
-{
-    wchar_t path[bufferLength] = {};
-    wchar_t directory[bufferLength] = {};
-    withProbe<RecordProbe>(libraryPath, "probeModuleRecord", [&](RecordProbe probe) {
+    const Probe probe = reinterpret_cast<Probe>(findFunction(library, name));
+    if (probe != nullptr) {
         // A thread coming and going must leave the record as it was; on
         // Windows the loader tells the library of both.
         std::thread([] {}).join();
-        probe(path, directory);
-    });
-    ModuleRecord record = {path, directory};
-    return record;
-}
-
-ModuleRecord splitWithProbe(const std::string& libraryPath, const std::wstring& path)
-{
-    wchar_t drive[bufferLength] = {};
-    wchar_t directory[bufferLength] = {};
-    withProbe<SplitProbe>(libraryPath, "probeSplitPath",
-                          [&](SplitProbe split) { split(path.c_str(), drive, directory); });
-    ModuleRecord parts = {drive, directory};
-    return parts;
+        probe(input.c_str(), first, second);
+    }
+    unloadLibrary(library);
+    EXPECT_TRUE(probe != nullptr) << "the probe library lacks " << name;
+    return ProbeAnswer{first, second};
 }
 
 template <typename Text>
@@ -157,23 +137,23 @@ TEST_F(ModulePathTest, RecordNamesTheFileTheLoaderLoaded)
         if (loadCase.posixOnly && onWindows) continue;
         SCOPED_TRACE(loadCase.name);
 
-        const ModuleRecord record = loadRecordFrom(placeCopy(loadCase));
+        const ProbeAnswer record = askProbe(placeCopy(loadCase), "probeModuleRecord");
 
         const std::wstring wideScratch(scratch.begin(), scratch.end());
         const std::wstring directory =
             loadCase.recordedIn.empty() ? L"" : wideScratch + withSeparators(L"/" + loadCase.recordedIn + L"/");
         const std::wstring wideName(libraryName, libraryName + sizeof libraryName - 1);
-        EXPECT_EQ(directory.empty() ? L"" : directory + wideName, record.path);
-        EXPECT_EQ(directory, record.directory);
+        EXPECT_EQ(directory.empty() ? L"" : directory + wideName, record.first);
+        EXPECT_EQ(directory, record.second);
     }
 }
 
 TEST_F(ModulePathTest, PathWithoutDriveLetterSplitsIntoItsDirectory)
 {
     const std::wstring path = withSeparators(std::wstring(L"//server/share/dir/Corsivet.so"));
-    const ModuleRecord parts = splitWithProbe(probe, path);
-    EXPECT_EQ(L"", parts.path);
-    EXPECT_EQ(withSeparators(std::wstring(L"//server/share/dir/")), parts.directory);
+    const ProbeAnswer parts = askProbe(probe, "probeSplitPath", path);
+    EXPECT_EQ(L"", parts.first);
+    EXPECT_EQ(withSeparators(std::wstring(L"//server/share/dir/")), parts.second);
 }
 
 }  // namespace

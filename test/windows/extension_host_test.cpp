@@ -92,9 +92,7 @@ TEST_F(WindowsExtensionTest, AnswersTheShellsFolderAsUtf8)
     };
     const FolderCase cases[] = {
         {"the prefix's own folder", L"", true, "C:\\ProgramData"},
-        {"a folder with a non-ASCII name", L"C:\\Donn\u00e9es", true,
-         "C:\\Donn\xc3\xa9"
-         "es"},
+        {"a folder with a non-ASCII name", L"C:\\Donn\u00e9es", true, "C:\\Donn\303\251es"},
         {"a folder that does not exist", L"C:\\Missing folder", false, ""},
     };
 

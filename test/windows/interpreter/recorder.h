@@ -7,9 +7,9 @@
 
 extern "C" {
 
-// The calls made into the stand-in so far, each as one line of text, such as
-// rb_define_module("Veltrane"); modules appear by the name they were defined
-// with. Null past the last call.
+// The set-up calls made into the stand-in so far (ruby_init, the defines and
+// rb_memerror), each as one line of text, such as rb_define_module("Veltrane");
+// modules appear by the name they were defined with. Null past the last call.
 STAND_IN_API const char* recordedCall(int index);
 
 // The function last registered with rb_define_module_function.
