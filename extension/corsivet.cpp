@@ -79,6 +79,10 @@ static VALUE getCommonAppDataPath(VALUE self)
 
 extern "C" CORSIVET_EXPORT void Init_Corsivet()
 {
+    // The function keeps no state, so it may run in any Ractor.
+#ifdef HAVE_RB_EXT_RACTOR_SAFE
+    rb_ext_ractor_safe(true);
+#endif
     ruby_init();
 
     /*

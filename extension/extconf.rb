@@ -1,14 +1,28 @@
 # Builds Corsivet.so (Corsivet.bundle on macOS) with Ruby's own mkmf.
 #
-#   ruby extconf.rb [--enable-werror] && make
+#   ruby extconf.rb [--enable-werror] [--disable-static-runtime] && make
 #
 # --enable-werror turns compiler warnings into errors, as the development and
 # CI builds do; the gem build leaves it off so a newer compiler's new warnings
 # cannot stop an install. --enable-sanitizers builds with AddressSanitizer and
 # UndefinedBehaviorSanitizer, for the sanitizer test lane.
+# --disable-static-runtime links the shared C++ runtime instead of linking it
+# into the library (also `gem install corsivet -- --disable-static-runtime`).
 require "mkmf"
+require "shellwords"
 
-platform = RbConfig::CONFIG["host_os"] =~ /mswin|mingw|cygwin/ ? "windows" : "posix"
+windows = RbConfig::CONFIG["host_os"] =~ /mswin|mingw/
+macos = RbConfig::CONFIG["host_os"] =~ /darwin/
+platform = windows ? "windows" : "posix"
+# GCC and clang both answer to GCC-style options; MSVC does not.
+gcc_style = RbConfig::CONFIG["GCC"] == "yes"
+sanitizers = enable_config("sanitizers", false)
+
+compiler = Shellwords.split(RbConfig::CONFIG["CXX"].to_s).first
+unless compiler && find_executable(compiler)
+  abort "Corsivet is written in C++ and needs a C++ compiler#{" (#{compiler})" if compiler}: " \
+        "install one, such as g++ (apt-get install g++ on Debian and Ubuntu), then install the gem again"
+end
 
 # The script binding lives here; the record of the library's own path in
 # module_location/. Each contributes its portable files and its platform's.
@@ -17,22 +31,58 @@ $srcs = %W[corsivet.cpp common_app_data_#{platform}.cpp
 $VPATH << "$(srcdir)/../module_location"
 $INCFLAGS << " -I$(srcdir)/../module_location"
 
-$CXXFLAGS << " -std=c++11 -Wall -Wextra -fvisibility=hidden -fvisibility-inlines-hidden"
-$CXXFLAGS << " -Werror" if enable_config("werror", false)
-if enable_config("sanitizers", false)
-  sanitizers = " -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer"
-  $CXXFLAGS << sanitizers
-  $DLDFLAGS << sanitizers
+if gcc_style
+  $CXXFLAGS << " -std=c++11 -Wall -Wextra -fvisibility=hidden -fvisibility-inlines-hidden"
+  $CXXFLAGS << " -Werror" if enable_config("werror", false)
+  # The interpreter's headers are not ours to keep warning-free: treat them
+  # as system headers, which also makes the compiler drop their plain -I.
+  $CXXFLAGS << " -isystem $(hdrdir) -isystem $(arch_hdrdir)"
+  if sanitizers
+    sanitizer_flags = " -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer"
+    $CXXFLAGS << sanitizer_flags
+    $DLDFLAGS << sanitizer_flags
+  end
 end
-# The interpreter's headers are not ours to keep warning-free: treat them as
-# system headers, which also makes the compiler drop their plain -I entries.
-$CXXFLAGS << " -isystem $(hdrdir) -isystem $(arch_hdrdir)"
 
-if platform == "windows"
+# The export table holds the entry point alone, whatever the compiler makes
+# visible: mkmf writes a definition file for Windows; elsewhere the linker is
+# told, which also keeps the runtime linked in below out of it.
+if gcc_style && macos
+  $DLDFLAGS << " -Wl,-exported_symbol,_Init_Corsivet"
+elsif gcc_style && !windows
+  File.write("exports.map", "{ global: Init_Corsivet; local: *; };\n")
+  $DLDFLAGS << " -Wl,--version-script=exports.map"
+end
+
+# Link the C++ and GCC runtimes into the library where the toolchain can, so
+# that loading it needs no libstdc++ on the search path (the Windows
+# development kit's runtime DLLs are not on it) and costs no relocation of a
+# shared one. macOS always has its C++ library. The sanitizer build keeps the
+# shared runtime, whose allocations the sanitizer must see.
+if gcc_style && !macos && enable_config("static-runtime", !sanitizers)
+  runtime_flags = "-static-libstdc++ -static-libgcc"
+  uses_runtime = "#include <string>\nint main(int count, char**) { return (int)std::string(count, 'x').size(); }\n"
+  cxx = MakeMakefile.respond_to?(:[]) && MakeMakefile["C++"]
+  links = checking_for("a static C++ runtime") do
+    cxx && cxx.try_link(uses_runtime, runtime_flags)
+  end
+  if links
+    # Unused parts of the runtime are dropped again.
+    $CXXFLAGS << " -ffunction-sections -fdata-sections"
+    $DLDFLAGS << " #{runtime_flags} -Wl,--gc-sections"
+  else
+    message "Corsivet links the shared C++ runtime, which must then be found when the library loads\n"
+  end
+end
+
+if windows
   have_library("shell32") or abort "shell32 is needed for the folder query"
 else
   # dladdr finds the library's own file; glibc before 2.34 keeps it in libdl.
   have_library("dl", "dladdr", "dlfcn.h")
 end
+
+# Interpreters with Ractors run the function in any Ractor: it keeps no state.
+have_func("rb_ext_ractor_safe", "ruby.h")
 
 create_makefile("Corsivet")

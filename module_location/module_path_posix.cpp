@@ -93,7 +93,8 @@ std::string findLibraryFile()
     return folder == "/" ? folder + path : folder + "/" + path;
 }
 
-void recordModulePath()
+// Fills the record; true once it has tried, whatever it found.
+bool recordModulePath() noexcept
 {
     // An exception leaving a static initialiser would end the process that
     // loads the library; out of memory, the record stays empty instead.
@@ -107,14 +108,13 @@ void recordModulePath()
     } catch (...) {
         // The record is left as it was: empty.
     }
+    return true;
 }
 
 // Static initialisers in one file run in the order they are defined, so the
 // record above is constructed before this fills it, while the library is
 // being loaded and before the interpreter can call Init_Corsivet.
-struct RecordAtLoad {
-    RecordAtLoad() noexcept { recordModulePath(); }
-} recordAtLoad;
+const bool recordedAtLoad = recordModulePath();
 
 }  // namespace
 

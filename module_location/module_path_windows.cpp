@@ -1,6 +1,10 @@
 // Windows: the loader tells the library its module handle in DllMain, and the
 // module handle gives the file's path.
 
+// Older mingw-w64 headers declare the checked splitter, _wsplitpath_s, only
+// when asked to; newer ones ask themselves, with this same value.
+#define MINGW_HAS_SECURE_API 1
+
 #include <windows.h>
 
 #include <cstdlib>
