@@ -1,11 +1,14 @@
 require "minitest/autorun"
 require "open3"
 require "rbconfig"
+require "tmpdir"
 require "Corsivet"
 
 class CorsivetTest < Minitest::Test
-  # The folder the library was loaded from, for the interpreters tests start.
+  # The folder the library was loaded from, for the interpreters tests start,
+  # and the gem's own lib/, which loads it by the gem's name.
   LIBRARY_DIR = File.dirname($LOADED_FEATURES.find { |feature| File.basename(feature).start_with?("Corsivet.") })
+  GEM_ROOT = File.expand_path("../..", __dir__)
 
   EXPECTED_FOLDER =
     case RbConfig::CONFIG["host_os"]
@@ -14,11 +17,10 @@ class CorsivetTest < Minitest::Test
     else "/usr/share"
     end
 
-  # Runs `script` in a fresh interpreter that finds the library in lib/;
-  # returns its output and exit status.
-  def run_ruby(script)
-    output, status = Open3.capture2e(RbConfig.ruby, "-I", LIBRARY_DIR, "-e", script)
-    [output, status]
+  # Runs `script` in a fresh interpreter that finds the library where this
+  # one did; returns its output and exit status.
+  def run_ruby(script, environment = {})
+    Open3.capture2e(environment, RbConfig.ruby, "-I", LIBRARY_DIR, "-I", File.join(GEM_ROOT, "lib"), "-e", script)
   end
 
   def test_module_has_one_function_and_nothing_else
@@ -64,6 +66,34 @@ class CorsivetTest < Minitest::Test
     first.replace("")
     assert_equal EXPECTED_FOLDER, second
     assert_equal EXPECTED_FOLDER, Veltrane.commonAppDataPath
+  end
+
+  def test_gem_name_and_library_name_load_it_once_in_any_order
+    Dir.mktmpdir("corsivet-bundle-") do |folder|
+      gemfile = File.join(folder, "Gemfile")
+      File.write(gemfile, "source \"https://rubygems.org\"\ngem \"corsivet\", path: #{GEM_ROOT.inspect}\n")
+      {
+        "gem name" => 'require "corsivet"',
+        "library name" => 'require "Corsivet"',
+        "gem name, then library name" => 'require "corsivet"; require "Corsivet"',
+        "library name, then gem name" => 'require "Corsivet"; require "corsivet"',
+        "Bundler.require" => 'require "bundler"; Bundler.require',
+      }.each do |name, loading|
+        loaded = "$LOADED_FEATURES.grep(/Corsivet\\.#{RbConfig::CONFIG['DLEXT']}\\z/).size"
+        output, status = run_ruby("#{loading}; print Veltrane.commonAppDataPath, '|', #{loaded}",
+                                  "BUNDLE_GEMFILE" => gemfile, "HOME" => folder)
+        assert status.success?, "#{name}: #{output}"
+        assert_equal "#{EXPECTED_FOLDER}|1", output.lines.last.encode("UTF-8", invalid: :replace), name
+      end
+    end
+  end
+
+  def test_ractors_may_call_it
+    skip "this interpreter has no Ractors" unless defined?(Ractor)
+    output, status = run_ruby('Warning[:experimental] = false; require "Corsivet"; ' \
+                              "print Ractor.new { Veltrane.commonAppDataPath }.take")
+    assert status.success?, output
+    assert_equal EXPECTED_FOLDER, output.encode("UTF-8", invalid: :replace)
   end
 
   def test_name_bound_to_a_non_module_makes_require_raise_type_error
