@@ -65,6 +65,18 @@ std::string longFolders(int count, std::size_t length)
     return folders;
 }
 
+// Folders that, placed in a folder whose path is `scratchLength` characters
+// long, make the copy's full path exactly `pathLength` characters long.
+std::string foldersForPathLength(std::size_t scratchLength, std::size_t pathLength)
+{
+    std::size_t remaining = pathLength - scratchLength - 2 - (sizeof libraryName - 1);
+    std::string folders;
+    for (char name = 'a'; remaining > 201; ++name, remaining -= 201) {
+        folders += std::string(200, name) + "/";
+    }
+    return folders + std::string(remaining, 'z');
+}
+
 enum LoadedFrom { placedFolder, relativePath, folderLink };
 
 struct LoadCase {
@@ -75,10 +87,11 @@ struct LoadCase {
     bool posixOnly;
 };
 
-std::vector<LoadCase> loadCases()
+std::vector<LoadCase> loadCases(std::size_t scratchLength)
 {
     const std::string longDirectory = longFolders(3, 100);
     const std::string overTheBound = longFolders(6, 200);
+    const std::string longestRecorded = foldersForPathLength(scratchLength, 1022);
     return {
         {"ordinary folder", "dir/sub", placedFolder, L"dir/sub", false},
         {"folder with spaces", "with spaces/sub folder", placedFolder, L"with spaces/sub folder", false},
@@ -87,7 +100,10 @@ std::vector<LoadCase> loadCases()
         {"relative path", "relative", relativePath, L"relative", false},
         {"directory over 255 characters", longDirectory, placedFolder,
          std::wstring(longDirectory.begin(), longDirectory.end()), false},
-        {"path over the bound", overTheBound, placedFolder, L"", false},
+        {"path of 1022 characters, the longest recorded", longestRecorded, placedFolder,
+         std::wstring(longestRecorded.begin(), longestRecorded.end()), false},
+        {"path of 1023 characters", foldersForPathLength(scratchLength, 1023), placedFolder, L"", false},
+        {"path far over the bound", overTheBound, placedFolder, L"", false},
         {"folder reached through a link", "link target", folderLink, L"linked", true},
         // Kept as lone surrogates, so nothing of the path is lost.
         {"bytes that are not UTF-8", "bad\377byte", placedFolder, L"bad" + std::wstring(1, 0xDCFF) + L"byte", true},
@@ -133,7 +149,7 @@ std::string ModulePathTest::probe;
 
 TEST_F(ModulePathTest, RecordNamesTheFileTheLoaderLoaded)
 {
-    for (const LoadCase& loadCase : loadCases()) {
+    for (const LoadCase& loadCase : loadCases(scratch.size())) {
         if (loadCase.posixOnly && onWindows) continue;
         SCOPED_TRACE(loadCase.name);
 
