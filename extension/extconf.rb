@@ -18,8 +18,9 @@ platform = windows ? "windows" : "posix"
 gcc_style = RbConfig::CONFIG["GCC"] == "yes"
 sanitizers = enable_config("sanitizers", false)
 
+# Ruby records "false" when it was built where no C++ compiler was found.
 compiler = Shellwords.split(RbConfig::CONFIG["CXX"].to_s).first
-unless compiler && find_executable(compiler)
+unless compiler && compiler != "false" && find_executable(compiler)
   abort "Corsivet is written in C++ and needs a C++ compiler#{" (#{compiler})" if compiler}: " \
         "install one, such as g++ (apt-get install g++ on Debian and Ubuntu), then install the gem again"
 end

@@ -1,0 +1,103 @@
+#!/usr/bin/env bash
+# Cross-builds a 64-bit Windows Ruby (x64-mingw32) of the host Ruby's version
+# from Debian's source package, and installs it into DEST, for the lane that
+# loads the library into a real Windows interpreter under Wine.
+#
+#   test/windows/build_ruby.sh DEST
+#
+# The work happens in a folder beside DEST, and DEST appears, whole, only at
+# the end: a build that stopped halfway is never taken for a finished one.
+# Nothing outside that folder is written: apt runs with a source list and
+# state of its own, and the install is staged and checked before it is kept.
+# The rake task names DEST after this file's contents, so changing the recipe
+# makes a new build.
+set -euo pipefail
+
+dest=$1
+host_ruby=$(command -v ruby)
+version=$("$host_ruby" -e 'print RUBY_VERSION')
+package=ruby${version%.*}
+# Extensions the lane does not need, or that lack libraries here; the
+# test-only ones take much of the build time.
+skipped_extensions='-test-*,bigdecimal,coverage,fiddle,nkf,objspace,openssl,pty,racc/*,readline,ripper,syslog,win32ole'
+
+work=$(mktemp -d "$dest.partial-XXXXXX")
+trap 'rm -rf "$work"' EXIT
+started=$SECONDS
+
+step() {
+  local elapsed=$((SECONDS - started))
+  printf 'windows ruby %s [%dm%02ds]: %s\n' "$version" $((elapsed / 60)) $((elapsed % 60)) "$*"
+}
+
+# Runs a command with its output in $work/NAME.log; shows the log's end when
+# the command fails.
+logged() {
+  local name=$1
+  shift
+  "$@" > "$work/$name.log" 2>&1 || {
+    tail -n 40 "$work/$name.log"
+    echo "windows ruby: $name failed; the whole log was $work/$name.log" >&2
+    return 1
+  }
+}
+
+# Lists the host's gem folders, to check afterwards that nothing was put there.
+host_gem_folders() {
+  "$host_ruby" -e 'puts Gem.path' | while read -r folder; do
+    [ -d "$folder" ] && find "$folder" -maxdepth 2
+  done | sort
+}
+
+step "getting Debian's $package source"
+apt_state=$work/apt
+mkdir -p "$apt_state/lists/partial" "$apt_state/cache/archives/partial" "$work/source"
+# The source counterparts of the Debian or Ubuntu archives the machine uses.
+apt-get indextargets --format '$(ORIGIN) $(REPO_URI) $(RELEASE) $(COMPONENT)' 'Identifier: Packages' |
+  awk '$1 == "Debian" || $1 == "Ubuntu" { print "deb-src", $2, $3, $4 }' | sort -u > "$apt_state/sources.list"
+apt_options=(-o "Dir::Etc::SourceList=$apt_state/sources.list" -o Dir::Etc::SourceParts=/dev/null
+             -o "Dir::State::Lists=$apt_state/lists" -o "Dir::Cache=$apt_state/cache"
+             -o APT::Sandbox::User=root)
+logged apt-update apt-get "${apt_options[@]}" update
+# A listed version can be gone from the archive (a security update that was
+# superseded), so each version of the host's release is tried, newest first.
+versions=$(apt-cache "${apt_options[@]}" showsrc "$package" | sed -n 's/^Version: //p' | { grep -F "$version" || true; } | sort -rV)
+source=
+for candidate in $versions; do
+  if (cd "$work/source" && apt-get "${apt_options[@]}" source --download-only "$package=$candidate" \
+        > "$work/download.log" 2>&1); then
+    # Extracting applies Debian's patches, one of which keeps the build from
+    # downloading the bundled gems.
+    logged extract dpkg-source -x "$work/source/${package}_${candidate#*:}.dsc" "$work/source/ruby"
+    source=$work/source/ruby
+    break
+  fi
+done
+[ -n "$source" ] || { cat "$work/download.log"; echo "windows ruby: no $package source for Ruby $version" >&2; exit 1; }
+step "using $package $candidate"
+# The patches change configure.ac.
+(cd "$source" && logged autoconf autoconf)
+# The C-API spec extensions are built along with the interpreter's own, only
+# to test the interpreter.
+rm -f "$source"/spec/ruby/optional/capi/ext/*.c
+
+gem_folders_before=$(host_gem_folders)
+mkdir -p "$work/build"
+cd "$work/build"
+step "configuring for x86_64-w64-mingw32"
+logged configure "$source/configure" --host=x86_64-w64-mingw32 --with-baseruby="$host_ruby" --prefix=/ruby \
+  --enable-shared --disable-install-doc --disable-jit-support --with-out-ext="$skipped_extensions"
+step "building (about 10 minutes on 2 cores)"
+logged make make -j"$(nproc)" main
+step "installing"
+# Default and bundled gems would be installed by the host's RubyGems, into
+# folders it chooses itself; the lane needs neither.
+logged install make install-nodoc DESTDIR="$work/stage" INSTRUBY_OPTS=--exclude=gem
+
+if [ "$(ls -A "$work/stage")" != ruby ] || [ "$(host_gem_folders)" != "$gem_folders_before" ]; then
+  echo "windows ruby: the install wrote outside its prefix" >&2
+  exit 1
+fi
+[ -f "$work/stage/ruby/bin/ruby.exe" ] || { echo "windows ruby: no bin/ruby.exe was installed" >&2; exit 1; }
+mv -T "$work/stage/ruby" "$dest"
+step "done: $dest"
