@@ -5,11 +5,13 @@
 BUILD_PACKAGES="ruby ruby-dev rake ruby-minitest g++ make binutils"
 
 # Packages the test lanes need on top.
-TEST_PACKAGES="cmake libgtest-dev valgrind cppcheck clang-tidy clang-format"
+TEST_PACKAGES="cmake libgtest-dev valgrind cppcheck clang-tidy clang-format clang ruby-bundler"
 
-# Packages of the Windows lane: the cross compiler, GoogleTest's sources to
-# build with it, Wine to run the result, and the locale sources it needs.
-WINDOWS_PACKAGES="g++-mingw-w64-x86-64 googletest wine wine64 locales"
+# Packages of the Windows lanes: the cross compiler, GoogleTest's sources to
+# build with it, Wine to run the result, and the locale sources it needs; and
+# what cross-building the Windows Ruby takes: its zlib, the tools that unpack
+# and patch Debian's source package and regenerate its configure script.
+WINDOWS_PACKAGES="g++-mingw-w64-x86-64 googletest wine wine64 locales libz-mingw-w64-dev dpkg-dev autoconf"
 
 # Prints those of the named packages that are not installed.
 missing_packages() {

@@ -90,9 +90,11 @@ logged configure "$source/configure" --host=x86_64-w64-mingw32 --with-baseruby="
 step "building (about 10 minutes on 2 cores)"
 logged make make -j"$(nproc)" main
 step "installing"
-# Default and bundled gems would be installed by the host's RubyGems, into
-# folders it chooses itself; the lane needs neither.
-logged install make install-nodoc DESTDIR="$work/stage" INSTRUBY_OPTS=--exclude=gem
+# The host's RubyGems installs the default gems. Debian's would put them in
+# the host's own gem folder; upstream's puts them under the prefix. The
+# bundled gems are not in the source package, and the lane needs none.
+DEBIAN_DISABLE_RUBYGEMS_INTEGRATION=1 \
+  logged install make install-nodoc DESTDIR="$work/stage" INSTRUBY_OPTS=--exclude=bundled-gems
 
 if [ "$(ls -A "$work/stage")" != ruby ] || [ "$(host_gem_folders)" != "$gem_folders_before" ]; then
   echo "windows ruby: the install wrote outside its prefix" >&2

@@ -1,10 +1,13 @@
-# cmake -DOBJDUMP=... -DLIBRARY=... -DEXPECTED=... -P check_exports.cmake
+# cmake -DOBJDUMP=... -DLIBRARY=... -DEXPECTED=... -P check_tables.cmake
 # Fails unless the export table of the Windows library LIBRARY names exactly
-# the symbols in EXPECTED.
+# the symbols in EXPECTED, and its import table names only the interpreter's
+# DLL and Windows' own: a compiler runtime DLL would not be found on the
+# search path of a Windows Ruby.
 execute_process(COMMAND ${OBJDUMP} -p ${LIBRARY} OUTPUT_VARIABLE dump RESULT_VARIABLE failed)
 if(failed)
   message(FATAL_ERROR "${OBJDUMP} could not read ${LIBRARY}")
 endif()
+
 # Name pointer entries read "\t[   0] Name"; address entries, "\t[   0] +base...".
 string(REGEX MATCHALL "\t\\[ *[0-9]+\\] [A-Za-z_][^\n]*" entries "${dump}")
 set(exports)
@@ -15,4 +18,15 @@ endforeach()
 if(NOT exports STREQUAL EXPECTED)
   message(FATAL_ERROR "${LIBRARY} exports [${exports}], expected [${EXPECTED}]")
 endif()
-message(STATUS "${LIBRARY} exports ${exports} alone")
+
+string(REGEX MATCHALL "DLL Name: [^\n]+" entries "${dump}")
+set(imports)
+foreach(entry IN LISTS entries)
+  string(REPLACE "DLL Name: " "" name "${entry}")
+  list(APPEND imports ${name})
+  string(TOLOWER "${name}" name)
+  if(NOT name MATCHES "^(x64-msvcrt-ruby[0-9]+|kernel32|msvcrt|shell32|advapi32|user32|ntdll)\\.dll$")
+    message(FATAL_ERROR "${LIBRARY} imports ${name}, which is neither the interpreter's nor Windows' own")
+  endif()
+endforeach()
+message(STATUS "${LIBRARY} exports ${exports} alone and imports ${imports}")
