@@ -69,9 +69,12 @@ end
 namespace :bench do
   desc "Measure per-call cost under the Windows Ruby, against Etc.sysconfdir"
   task windows: "compile:windows" do
-    benchmark_ips = Gem::Specification.find_by_name("benchmark-ips").full_require_paths.first
-    in_throwaway_wine_prefix do
-      sh "wine", WINDOWS_RUBY_EXE, "-I", windows_path(benchmark_ips), windows_path(File.join(ROOT, "bench", "bench.rb")),
+    # Debian keeps benchmark-ips among libraries meant for the host Ruby
+    # alone, so only its own folder is handed over.
+    benchmark_ips = File.dirname($LOAD_PATH.resolve_feature_path("benchmark/ips").last)
+    in_throwaway_wine_prefix do |prefix|
+      cp_r benchmark_ips, prefix
+      sh "wine", WINDOWS_RUBY_EXE, "-I", windows_path(prefix), windows_path(File.join(ROOT, "bench", "bench.rb")),
          windows_path(WINDOWS_BUILD_DIR)
     end
   end
