@@ -13,6 +13,8 @@ require "shellwords"
 
 windows = RbConfig::CONFIG["host_os"] =~ /mswin|mingw/
 macos = RbConfig::CONFIG["host_os"] =~ /darwin/
+# Cygwin is a POSIX system, but its libraries are Windows DLLs.
+elf = !windows && !macos && RbConfig::CONFIG["host_os"] !~ /cygwin/
 platform = windows ? "windows" : "posix"
 # GCC and clang both answer to GCC-style options; MSVC does not.
 gcc_style = RbConfig::CONFIG["GCC"] == "yes"
@@ -46,11 +48,11 @@ if gcc_style
 end
 
 # The export table holds the entry point alone, whatever the compiler makes
-# visible: mkmf writes a definition file for Windows; elsewhere the linker is
-# told, which also keeps the runtime linked in below out of it.
+# visible: mkmf writes a definition file for Windows DLLs; the ELF and macOS
+# linkers are told, which also keeps the runtime linked in below out of it.
 if gcc_style && macos
   $DLDFLAGS << " -Wl,-exported_symbol,_Init_Corsivet"
-elsif gcc_style && !windows
+elsif gcc_style && elf
   File.write("exports.map", "{ global: Init_Corsivet; local: *; };\n")
   $DLDFLAGS << " -Wl,--version-script=exports.map"
 end
