@@ -77,8 +77,8 @@ done
 step "using $package $candidate"
 # The patches change configure.ac.
 (cd "$source" && logged autoconf autoconf)
-# The C-API spec extensions are built along with the interpreter's own, only
-# to test the interpreter.
+# The C API's conformance-test extensions are built along with the
+# interpreter's own, only to test the interpreter.
 rm -f "$source"/spec/ruby/optional/capi/ext/*.c
 
 gem_folders_before=$(host_gem_folders)
