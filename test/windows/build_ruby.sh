@@ -30,12 +30,19 @@ step() {
   printf 'windows ruby %s [%dm%02ds]: %s\n' "$version" $((elapsed / 60)) $((elapsed % 60)) "$*"
 }
 
-# Runs a command with its output in $work/NAME.log; shows the log's end when
-# the command fails.
+# Runs a command with its output in $work/NAME.log, saying every minute that
+# it still runs; shows the log's end when the command fails.
 logged() {
   local name=$1
   shift
-  "$@" > "$work/$name.log" 2>&1 || {
+  "$@" > "$work/$name.log" 2>&1 &
+  local command=$! ticks=0
+  while kill -0 "$command" 2> /dev/null; do
+    sleep 1
+    ticks=$((ticks + 1))
+    [ $((ticks % 60)) -eq 0 ] && step "still $name"
+  done
+  wait "$command" || {
     tail -n 40 "$work/$name.log"
     echo "windows ruby: $name failed; the whole log was $work/$name.log" >&2
     return 1
