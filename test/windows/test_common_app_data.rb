@@ -16,6 +16,11 @@ class CommonAppDataTest < Minitest::Test
     @in_throwaway_wine_prefix = status.success? && File.basename(ENV["WINEPREFIX"].to_s).start_with?("corsivet-wine-")
   end
 
+  # The tests make folders and change the registry: nowhere but here.
+  def setup
+    raise "refusing to run outside a throwaway Wine prefix" unless self.class.in_throwaway_wine_prefix?
+  end
+
   # Points the shell's all-users folder at `folder` for the block, then back
   # at its default.
   def with_common_app_data(folder)
