@@ -15,16 +15,6 @@ WITH_CLANG = [RbConfig.ruby, "-rrbconfig", "-e", <<~'RUBY']
   load($0 = ARGV.shift)
 RUBY
 
-# Defines the hidden task test:NAME, which runs the Ruby tests against the
-# library in `library_dir`.
-def ruby_tests_against(name, library_dir)
-  Rake::TestTask.new(name) do |t|
-    t.description = nil
-    t.libs = [library_dir]
-    t.test_files = RUBY_TESTS
-  end
-end
-
 # The folders a GCC searches for <...> includes, as -isystem options for
 # clang: its C++ library and the platform headers, but not GCC's own
 # intrinsics, which clang brings itself.
@@ -34,10 +24,10 @@ def system_include_options(compiler)
   folders.reject { |folder| folder =~ %r{/gcc/[^/]+/[^/]+/include(-fixed)?\z} }.flat_map { |folder| ["-isystem", folder] }
 end
 
-namespace :test do
-  ruby_tests_against(:ruby_under_asan, ASAN_BUILD_DIR)
-  ruby_tests_against(:ruby_under_clang, CLANG_BUILD_DIR)
+ruby_tests_against(:ruby_under_asan, ASAN_BUILD_DIR)
+ruby_tests_against(:ruby_under_clang, CLANG_BUILD_DIR)
 
+namespace :test do
   desc "Run the Ruby tests against a sanitizer build, and the native tests with sanitizers"
   task :asan do
     build_extension(ASAN_BUILD_DIR, "--enable-werror", "--enable-sanitizers")

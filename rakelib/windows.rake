@@ -4,7 +4,6 @@
 # - test:windows_ruby, the gem's own mkmf build loaded into a real Windows
 #   Ruby, cross-built from Debian's source once and cached outside the clone.
 require "digest"
-require "rubygems"
 
 WINDOWS_TESTS = File.join(ROOT, "test", "windows")
 WINDOWS_RUBY_RECIPE = File.join(WINDOWS_TESTS, "build_ruby.sh")
@@ -15,6 +14,9 @@ WINDOWS_RUBY = File.join(ENV.fetch("XDG_CACHE_HOME", File.join(Dir.home, ".cache
 WINDOWS_RUBY_EXE = File.join(WINDOWS_RUBY, "bin", "ruby.exe")
 WINDOWS_BUILD_DIR = File.join(BUILD_DIR, "x64-mingw32")
 WINDOWS_LIBRARY = File.join(WINDOWS_BUILD_DIR, LIBRARY_FILE)
+# Where the Ruby lane puts the library, on drive C: of its prefix: a folder
+# whose name has spaces and non-ASCII characters.
+WINDOWS_LIBRARY_FOLDER = "Corsivet lane/Bibliothèque 日本"
 
 # Runs the block with Wine set to a new prefix that is removed afterwards;
 # gives the prefix's folder.
@@ -96,14 +98,13 @@ namespace :test do
     minitest = Gem::Specification.find_by_name("minitest").full_require_paths.first
     tests = RUBY_TESTS + [File.join(WINDOWS_TESTS, "test_common_app_data.rb")]
     in_throwaway_wine_prefix do |prefix|
-      # Installed as a gem lays it out: the library beside the gem's file,
-      # here in a folder whose name has spaces and non-ASCII characters.
-      library_dir = File.join(prefix, "drive_c", "Corsivet lane", "Bibliothèque 日本")
+      # Installed as a gem lays it out: the library beside the gem's file.
+      library_dir = File.join(prefix, "drive_c", WINDOWS_LIBRARY_FOLDER)
       mkdir_p library_dir
       cp [WINDOWS_LIBRARY, File.join(ROOT, "lib", "corsivet.rb")], library_dir
       run = lambda do |environment, files|
         with_environment(environment) do
-          sh "wine", WINDOWS_RUBY_EXE, "-I", windows_path(minitest), "-I", "C:/Corsivet lane/Bibliothèque 日本",
+          sh "wine", WINDOWS_RUBY_EXE, "-I", windows_path(minitest), "-I", "C:/#{WINDOWS_LIBRARY_FOLDER}",
              "-e", "ARGV.each { |test| require test }", *files.map { |test| windows_path(test) }
         end
       end

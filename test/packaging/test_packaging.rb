@@ -9,7 +9,7 @@ class PackagingTest < Minitest::Test
   GEM_FILE, DOC_DIR = ARGV.shift(2)
   GEM_SPEC_NAME = File.basename(GEM_FILE, ".gem")
   ROOT = File.expand_path("../..", __dir__)
-  # The gem command of the Ruby under test, whatever is first on PATH.
+  # The gem command of the Ruby under test, not whichever is first on PATH.
   GEM_COMMAND = [RbConfig.ruby, File.join(RbConfig::CONFIG["bindir"], "gem")].freeze
 
   def test_gem_installs_offline_with_its_docs_and_loads_without_load_path
