@@ -27,6 +27,17 @@ unless compiler && compiler != "false" && find_executable(compiler)
         "install one, such as g++ (apt-get install g++ on Debian and Ubuntu), then install the gem again"
 end
 
+# Whether `source` compiles and links as a C++ program with `flags`. mkmf's
+# own checks compile C, and C++ only from Ruby 2.7 on, so this runs the C++
+# compiler itself, logging to mkmf.log as mkmf's checks do.
+def try_link_cxx(source, flags)
+  File.write("conftest.cc", source)
+  log_src(source)
+  xsystem("#{RbConfig::CONFIG['CXX']} #{flags} -o conftest#{RbConfig::CONFIG['EXEEXT']} conftest.cc")
+ensure
+  Dir["conftest*"].each { |file| File.delete(file) }
+end
+
 # The script binding lives here; the record of the library's own path in
 # module_location/. Each contributes its portable files and its platform's.
 $srcs = %W[corsivet.cpp common_app_data_#{platform}.cpp
@@ -34,7 +45,16 @@ $srcs = %W[corsivet.cpp common_app_data_#{platform}.cpp
 $VPATH << "$(srcdir)/../module_location"
 $INCFLAGS << " -I$(srcdir)/../module_location"
 
+# The flags the Makefile will compile C++ with, expanded as make will expand
+# them. Ruby 2.0's mkmf refers to $(cxxflags) there without defining it, so
+# its C++ flags hold no optimisation level, whatever the interpreter records.
+def makefile_cxxflags
+  variables = Hash[configuration("$(srcdir)").join("\n").scan(/^(\w+) *= *(.*)$/)]
+  RbConfig.expand($CXXFLAGS.dup, variables)
+end
+
 if gcc_style
+  $CXXFLAGS << " -O2" unless makefile_cxxflags =~ /(\A|\s)-O/
   $CXXFLAGS << " -std=c++11 -Wall -Wextra -fvisibility=hidden -fvisibility-inlines-hidden"
   $CXXFLAGS << " -Werror" if enable_config("werror", false)
   # The interpreter's headers are not ours to keep warning-free: treat them
@@ -65,10 +85,7 @@ end
 if gcc_style && !macos && enable_config("static-runtime", !sanitizers)
   runtime_flags = "-static-libstdc++ -static-libgcc"
   uses_runtime = "#include <string>\nint main(int count, char**) { return (int)std::string(count, 'x').size(); }\n"
-  cxx = MakeMakefile.respond_to?(:[]) && MakeMakefile["C++"]
-  links = checking_for("a static C++ runtime") do
-    cxx && cxx.try_link(uses_runtime, runtime_flags)
-  end
+  links = checking_for("a static C++ runtime") { try_link_cxx(uses_runtime, runtime_flags) }
   if links
     # Unused parts of the runtime are dropped again.
     $CXXFLAGS << " -ffunction-sections -fdata-sections"
