@@ -1,4 +1,4 @@
-require "minitest/autorun"
+require_relative "helper"
 require "Corsivet"
 
 # The function under threads, garbage-collector pressure and callers that
