@@ -1,4 +1,5 @@
-# Checks beyond the everyday tests: sanitizers, memcheck and static analysis.
+# Checks beyond the everyday tests: sanitizers, memcheck, static analysis,
+# and the hosted CI workflow, which cannot run here.
 
 MINGW_CXX = "x86_64-w64-mingw32-g++-posix"
 LIBRARY_SOURCES = Dir[File.join(ROOT, "{extension,module_location}", "*.cpp")].sort
@@ -52,6 +53,15 @@ namespace :test do
     else
       warn "test:clang: clang++ is missing, so the clang++ build was not tested"
     end
+  end
+
+  desc "Validate the hosted CI workflow against GitHub's schema, and check the tasks and files it names"
+  task :workflow do
+    workflow = File.join(ROOT, ".github", "workflows", "ci.yml")
+    system("which action-validator > /dev/null") or
+      raise "test:workflow needs action-validator (npm install -g @action-validator/cli; script/test installs it)"
+    sh "action-validator", workflow
+    ruby File.join(ROOT, "test", "workflow", "test_workflow.rb"), workflow
   end
 
   desc "Run the native tests under valgrind's memcheck"

@@ -37,3 +37,18 @@ install_packages() {
   echo "Installing: $missing"
   apt-get update -qq && DEBIAN_FRONTEND=noninteractive $command -qq
 }
+
+# Installs the npm package `$2`, which gives the command `$1`, where npm puts
+# global tools (never into the clone); brings npm itself from Debian where
+# the machine has none. Without root it prints the line to run and fails.
+install_npm_tool() {
+  command -v "$1" > /dev/null && return 0
+  command -v npm > /dev/null || install_packages npm || return 1
+  if [ "$(id -u)" != 0 ]; then
+    echo "Missing $1. Install it as root with:" >&2
+    echo "  npm install --global $2" >&2
+    return 1
+  fi
+  echo "Installing: $2 (npm)"
+  npm install --global --no-fund --no-audit --loglevel=error "$2"
+}

@@ -25,7 +25,9 @@ foreach(entry IN LISTS entries)
   string(REPLACE "DLL Name: " "" name "${entry}")
   list(APPEND imports ${name})
   string(TOLOWER "${name}" name)
-  if(NOT name MATCHES "^(x64-msvcrt-ruby[0-9]+|kernel32|msvcrt|shell32|advapi32|user32|ntdll)\\.dll$")
+  # UCRT Rubies (x64-mingw-ucrt) take the C runtime from the api-ms-win-crt
+  # forwarders of Windows' own Universal CRT.
+  if(NOT name MATCHES "^(x64-(msvcrt|ucrt)-ruby[0-9]+|kernel32|msvcrt|ucrtbase|api-ms-win-crt-[a-z0-9-]+|shell32|advapi32|user32|ntdll)\\.dll$")
     message(FATAL_ERROR "${LIBRARY} imports ${name}, which is neither the interpreter's nor Windows' own")
   endif()
 endforeach()
