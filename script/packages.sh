@@ -7,6 +7,10 @@ BUILD_PACKAGES="ruby ruby-dev rake ruby-minitest g++ make binutils"
 # Packages the test lanes need on top.
 TEST_PACKAGES="cmake libgtest-dev valgrind cppcheck clang-tidy clang-format clang ruby-bundler"
 
+# Packages that building Ruby 2.0 from its source archive takes: its
+# configure script and parser are generated, and RubyGems needs zlib.
+RUBY_2_0_PACKAGES="autoconf bison patch xz-utils zlib1g-dev"
+
 # Packages of the Windows lanes: the cross compiler, GoogleTest's sources to
 # build with it, Wine to run the result, and the locale sources it needs; and
 # what cross-building the Windows Ruby takes: its zlib, the tools that unpack

@@ -1,12 +1,13 @@
 # The all-users folder as the shell reports it, moved about, under a Windows
 # Ruby. Moving it changes the registry, so this runs only under Wine in a
 # throwaway prefix made by `rake test:windows_ruby`, and refuses elsewhere.
-require "minitest/autorun"
+require_relative "../ruby/helper"
 require "open3"
+require "tmpdir"
 require "Corsivet"
 
 class CommonAppDataTest < Minitest::Test
-  SHELL_FOLDERS = 'HKLM\Software\Microsoft\Windows\CurrentVersion\Explorer\User Shell Folders'.freeze
+  SHELL_FOLDERS = 'HKEY_LOCAL_MACHINE\Software\Microsoft\Windows\CurrentVersion\Explorer\User Shell Folders'.freeze
 
   # Wine keeps a registry key of its own, and the lane names its prefixes.
   def self.in_throwaway_wine_prefix?
@@ -32,12 +33,22 @@ class CommonAppDataTest < Minitest::Test
     end
   end
 
+  # Imports a registry file rather than passing the folder on reg's command
+  # line: the file is UTF-16, so every name reaches the registry whole,
+  # whereas Ruby 2.0 hands a command line to Windows as bytes of the ANSI
+  # code page, which cannot spell most of the names.
   def set_common_app_data(folder)
     raise "refusing to change the registry outside a throwaway Wine prefix" unless self.class.in_throwaway_wine_prefix?
 
-    output, status = Open3.capture2e("reg", "add", SHELL_FOLDERS, "/v", "Common AppData", "/t", "REG_EXPAND_SZ",
-                                     "/d", folder, "/f")
-    assert status.success?, output
+    value = "#{folder}\0".encode("UTF-16LE").unpack("C*").map { |byte| format("%02x", byte) }.join(",")
+    registry = "Windows Registry Editor Version 5.00\r\n\r\n[#{SHELL_FOLDERS}]\r\n" \
+               "\"Common AppData\"=hex(2):#{value}\r\n"
+    Dir.mktmpdir("corsivet-registry-") do |folder_of_file|
+      file = File.join(folder_of_file, "common-app-data.reg")
+      File.binwrite(file, "\uFEFF#{registry}".encode("UTF-16LE"))
+      output, status = Open3.capture2e("reg", "import", file.tr("/", "\\"))
+      assert status.success?, output
+    end
   end
 
   def test_answers_the_folder_the_shell_reports_as_utf8

@@ -3,7 +3,7 @@
 # from Debian's source package, and installs it into DEST, for the lane that
 # loads the library into a real Windows interpreter under Wine.
 #
-#   test/windows/build_ruby.sh DEST
+#   test/rubies/debian_ruby_windows.sh DEST
 #
 # The work happens in a folder beside DEST, and DEST appears, whole, only at
 # the end: a build that stopped halfway is never taken for a finished one.
@@ -23,38 +23,8 @@ skipped_extensions='-test-*,bigdecimal,coverage,fiddle,nkf,objspace,openssl,pty,
 
 work=$(mktemp -d "$dest.partial-XXXXXX")
 trap 'rm -rf "$work"' EXIT
-started=$SECONDS
-
-step() {
-  local elapsed=$((SECONDS - started))
-  printf 'windows ruby %s [%dm%02ds]: %s\n' "$version" $((elapsed / 60)) $((elapsed % 60)) "$*"
-}
-
-# Runs a command with its output in $work/NAME.log, saying every minute that
-# it still runs; shows the log's end when the command fails.
-logged() {
-  local name=$1
-  shift
-  "$@" > "$work/$name.log" 2>&1 &
-  local command=$! ticks=0
-  while kill -0 "$command" 2> /dev/null; do
-    sleep 1
-    ticks=$((ticks + 1))
-    [ $((ticks % 60)) -eq 0 ] && step "still $name"
-  done
-  wait "$command" || {
-    tail -n 40 "$work/$name.log"
-    echo "windows ruby: $name failed; the whole log was $work/$name.log" >&2
-    return 1
-  }
-}
-
-# Lists the host's gem folders, to check afterwards that nothing was put there.
-host_gem_folders() {
-  "$host_ruby" -e 'puts Gem.path' | while read -r folder; do
-    [ -d "$folder" ] && find "$folder" -maxdepth 2
-  done | sort
-}
+label="windows ruby $version"
+. "$(dirname "$0")/steps.sh"
 
 step "getting Debian's $package source"
 apt_state=$work/apt
@@ -80,7 +50,7 @@ for candidate in $versions; do
     break
   fi
 done
-[ -n "$source" ] || { cat "$work/download.log"; echo "windows ruby: no $package source for Ruby $version" >&2; exit 1; }
+[ -n "$source" ] || { cat "$work/download.log"; echo "$label: no $package source for Ruby $version" >&2; exit 1; }
 step "using $package $candidate"
 # The patches change configure.ac.
 (cd "$source" && logged autoconf autoconf)
@@ -104,9 +74,9 @@ DEBIAN_DISABLE_RUBYGEMS_INTEGRATION=1 \
   logged install make install-nodoc DESTDIR="$work/stage" INSTRUBY_OPTS=--exclude=bundled-gems
 
 if [ "$(ls -A "$work/stage")" != ruby ] || [ "$(host_gem_folders)" != "$gem_folders_before" ]; then
-  echo "windows ruby: the install wrote outside its prefix" >&2
+  echo "$label: the install wrote outside its prefix" >&2
   exit 1
 fi
-[ -f "$work/stage/ruby/bin/ruby.exe" ] || { echo "windows ruby: no bin/ruby.exe was installed" >&2; exit 1; }
+[ -f "$work/stage/ruby/bin/ruby.exe" ] || { echo "$label: no bin/ruby.exe was installed" >&2; exit 1; }
 mv -T "$work/stage/ruby" "$dest"
 step "done: $dest"
