@@ -1,7 +1,7 @@
 # Measures what the library costs a Ruby process, all in one run so that the
 # figures are ratios on one machine. `rake bench` runs it on Linux, in about a
-# minute; `rake bench:windows` under the Windows Ruby in Wine, per call only.
-# It prints Markdown table rows.
+# minute; `rake bench:windows` under each Windows Ruby in Wine, per call only,
+# so this file runs on Ruby 2.0 as well. It prints Markdown table rows.
 #
 #   ruby bench/bench.rb LIBRARY_DIR
 require "benchmark/ips"
@@ -27,9 +27,9 @@ def per_call
   report = Benchmark.ips(time: 5, warmup: 2, quiet: true) do |job|
     job.report("Veltrane.commonAppDataPath") { Veltrane.commonAppDataPath }
     job.report("Etc.sysconfdir") { Etc.sysconfdir }
-    job.report("String.new (floor)") { String.new(text, encoding: Encoding::UTF_8) }
+    job.report("String.new (floor)") { String.new(text) }
   end
-  report.entries.map { |entry| [entry.label, 1e9 / entry.ips] }.to_h
+  Hash[report.entries.map { |entry| [entry.label, 1e9 / entry.ips] }]
 end
 
 # Seconds one `require` of `feature` takes in a fresh interpreter.
@@ -48,7 +48,7 @@ end
 
 # Resident size in KiB after 100k calls and after 5M, in a fresh interpreter.
 def resident_growth
-  script = <<~RUBY
+  script = <<-RUBY
     require "Corsivet"
     rss = -> { GC.start; File.read("/proc/self/status")[/VmRSS:\\s+(\\d+)/, 1].to_i }
     100_000.times { Veltrane.commonAppDataPath }
@@ -64,15 +64,15 @@ def verdict(met)
 end
 
 calls = per_call
-call_ratio = calls["Veltrane.commonAppDataPath"] / calls["Etc.sysconfdir"]
+corsivet = calls["Veltrane.commonAppDataPath"]
+call_ratio = corsivet / calls["Etc.sysconfdir"]
 call_goal = WINDOWS ? 1.0 : 4.0
 
 puts "| measure | Corsivet | reference | ratio | goal |"
 puts "| --- | --- | --- | --- | --- |"
-puts format("| per call%s | %.0f ns | Etc.sysconfdir %.0f ns; String.new %.0f ns | %.2fx; %.2fx of the floor | " \
-            "within %.0fx: %s |", WINDOWS ? " (Windows)" : "",
-            calls["Veltrane.commonAppDataPath"], calls["Etc.sysconfdir"], calls["String.new (floor)"],
-            call_ratio, calls["Veltrane.commonAppDataPath"] / calls["String.new (floor)"], call_goal,
+puts format("| per call%s, Ruby %s | %.0f ns | Etc.sysconfdir %.0f ns; String.new %.0f ns | %.2fx; %.2fx of the floor | " \
+            "within %.0fx: %s |", WINDOWS ? " (Windows)" : "", RUBY_VERSION, corsivet, calls["Etc.sysconfdir"],
+            calls["String.new (floor)"], call_ratio, corsivet / calls["String.new (floor)"], call_goal,
             verdict(call_ratio <= call_goal))
 exit if WINDOWS
 
