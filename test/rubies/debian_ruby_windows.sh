@@ -58,11 +58,10 @@ step "using $package $candidate"
 # interpreter's own, only to test the interpreter.
 rm -f "$source"/spec/ruby/optional/capi/ext/*.c
 
-gem_folders_before=$(host_gem_folders)
 mkdir -p "$work/build"
 cd "$work/build"
 step "configuring for x86_64-w64-mingw32"
-logged configure "$source/configure" --host=x86_64-w64-mingw32 --with-baseruby="$host_ruby" --prefix=/ruby \
+logged configure "$source/configure" --host=x86_64-w64-mingw32 --with-baseruby="$host_ruby" --prefix="$dest" \
   --enable-shared --disable-install-doc --disable-jit-support --with-out-ext="$skipped_extensions"
 step "building (about 10 minutes on 2 cores)"
 logged make make -j"$(nproc)" main
@@ -73,10 +72,5 @@ step "installing"
 DEBIAN_DISABLE_RUBYGEMS_INTEGRATION=1 \
   logged install make install-nodoc DESTDIR="$work/stage" INSTRUBY_OPTS=--exclude=bundled-gems
 
-if [ "$(ls -A "$work/stage")" != ruby ] || [ "$(host_gem_folders)" != "$gem_folders_before" ]; then
-  echo "$label: the install wrote outside its prefix" >&2
-  exit 1
-fi
-[ -f "$work/stage/ruby/bin/ruby.exe" ] || { echo "$label: no bin/ruby.exe was installed" >&2; exit 1; }
-mv -T "$work/stage/ruby" "$dest"
-step "done: $dest"
+[ -f "$work/stage$dest/bin/ruby.exe" ] || { echo "$label: no bin/ruby.exe was installed" >&2; exit 1; }
+keep_staged_install

@@ -16,10 +16,11 @@ source_archive=$2
 host=${3:-}
 here=$(cd "$(dirname "$0")" && pwd)
 if [ -n "$host" ]; then
-  # Extensions that need libraries this machine has no Windows build of, or
-  # that do not configure when cross-compiling (socket), and the test-only
-  # ones. psych stays, with the libyaml it bundles: RubyGems needs it.
-  skipped_extensions='-test-*,bigdecimal,coverage,curses,dbm,gdbm,dl,fiddle,nkf,objspace,openssl,pty,racc/*,readline,ripper,socket,syslog,tk,tk/*,win32ole'
+  # Extensions that need libraries this machine has no Windows build of, and
+  # the test-only ones. RubyGems needs psych (built with the libyaml it
+  # bundles), socket, and dl, whose win32/resolv finds the name servers.
+  skipped_extensions='-test-*,bigdecimal,coverage,curses,dbm,gdbm,fiddle,nkf,objspace,openssl,pty,racc/*,readline,ripper,syslog,tk,tk/*,win32ole'
+  needed_extensions='zlib psych socket dl'
   configure_options=(--host="$host" --enable-shared)
   # The installer runs under the base Ruby when cross-compiling: with the
   # build's own library folder on its load path, Ruby 2.0's optparse would
@@ -29,6 +30,7 @@ if [ -n "$host" ]; then
 else
   # Ruby 2.0's openssl extension needs OpenSSL 1.0, which Debian 12 lacks.
   skipped_extensions='openssl'
+  needed_extensions='zlib psych socket'
   # Found through its own place, wherever the cache is.
   configure_options=(--enable-shared --enable-load-relative)
   install_options=()
@@ -47,29 +49,23 @@ for patch in "$here"/ruby20/*.patch; do
 done
 (cd "$source" && logged autoconf autoconf)
 
-gem_folders_before=$(host_gem_folders)
 mkdir -p "$work/build"
 cd "$work/build"
 step "configuring"
 logged configure "$source/configure" "${configure_options[@]}" --with-baseruby="$(command -v ruby)" \
-  --prefix=/ruby --disable-install-doc --with-out-ext="$skipped_extensions"
+  --prefix="$dest" --disable-install-doc --with-out-ext="$skipped_extensions"
 step "building (about 4 minutes on 2 cores)"
 logged make make -j"$(nproc)"
 step "installing"
 DEBIAN_DISABLE_RUBYGEMS_INTEGRATION=1 \
   logged install make install-nodoc DESTDIR="$work/stage" "${install_options[@]}"
 
-if [ "$(ls -A "$work/stage")" != ruby ] || [ "$(host_gem_folders)" != "$gem_folders_before" ]; then
-  echo "$label: the install wrote outside its prefix" >&2
-  exit 1
-fi
-# mkmf leaves out an extension whose library is missing, and RubyGems cannot
-# install a gem without these two.
-for extension in zlib psych; do
-  ls "$work/stage/ruby/lib/ruby/2.0.0/"*/"$extension.so" > /dev/null 2>&1 ||
+# mkmf leaves out an extension that does not configure, and RubyGems cannot
+# install a gem without these.
+for extension in $needed_extensions; do
+  ls "$work/stage$dest/lib/ruby/2.0.0/"*/"$extension.so" > /dev/null 2>&1 ||
     { grep -i "$extension" "$work/make.log" | tail -n 5; echo "$label: the $extension extension was not built" >&2; exit 1; }
 done
 # RubyGems 2.0 checksums every gem it installs through OpenSSL::Digest.
-install -m 644 "$here/ruby20/openssl.rb" "$work/stage/ruby/lib/ruby/site_ruby/2.0.0/openssl.rb"
-mv -T "$work/stage/ruby" "$dest"
-step "done: $dest"
+install -m 644 "$here/ruby20/openssl.rb" "$work/stage$dest/lib/ruby/site_ruby/2.0.0/openssl.rb"
+keep_staged_install

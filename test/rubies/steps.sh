@@ -1,5 +1,7 @@
-# Sourced by the interpreter recipes: progress lines and logged steps.
-# Expects $work (the recipe's work folder) and $label (what is being built).
+# Sourced by the interpreter recipes: progress lines, logged steps, and the
+# checked move of the finished install into place. Expects $dest (where the
+# interpreter goes, which is also its prefix), $work (the recipe's work
+# folder) and $label (what is being built).
 
 started=$SECONDS
 
@@ -33,4 +35,19 @@ host_gem_folders() {
   ruby -e 'puts Gem.path' | while read -r folder; do
     [ -d "$folder" ] && find "$folder" -maxdepth 2
   done | sort
+}
+gem_folders_before=$(host_gem_folders)
+
+# Moves the install staged in $work/stage into place as $dest, once it is
+# checked: the stage must hold the prefix alone, and the host's gem folders
+# must be as they were.
+keep_staged_install() {
+  local stray
+  stray=$(find "$work/stage" -mindepth 1 -path "$work/stage$dest" -prune -o -type f -print | head -n 5)
+  if [ -n "$stray" ] || [ "$(host_gem_folders)" != "$gem_folders_before" ]; then
+    echo "$label: the install wrote outside its prefix ${stray}" >&2
+    exit 1
+  fi
+  mv -T "$work/stage$dest" "$dest"
+  step "done: $dest"
 }
