@@ -1,5 +1,18 @@
-# The gem's own name loads the library. The extension is required by its
-# exact name, suffix included: the interpreter derives the entry point's name
-# from the name asked for, and on a file system that ignores case a bare
-# "Corsivet" could find this file again.
+# The gem's own name loads the library. A gem built from source holds it
+# here, as Corsivet.so; the precompiled Windows gem holds one for each Ruby
+# it was built for, in a folder named after that Ruby's version (2.0/, 3.1/),
+# which is put on the load path so that "Corsivet" names it from then on.
+#
+# The library is required by its exact name, suffix included: the
+# interpreter derives the entry point's name from the name asked for, and on
+# a file system that ignores case a bare "Corsivet" could find this file.
+precompiled_for = Dir[File.join(__dir__, "*", "Corsivet.so")].map { |library| File.basename(File.dirname(library)) }
+this_ruby = RUBY_VERSION[/\A\d+\.\d+/]
+if precompiled_for.include?(this_ruby)
+  folder = File.join(__dir__, this_ruby)
+  $LOAD_PATH.unshift(folder) unless $LOAD_PATH.include?(folder)
+elsif !precompiled_for.empty?
+  raise LoadError, "this corsivet gem is precompiled for Ruby #{precompiled_for.sort.join(' and ')}, not for " \
+                   "Ruby #{RUBY_VERSION}: install the source gem instead (gem install corsivet --platform ruby)"
+end
 require "Corsivet.so"

@@ -7,6 +7,26 @@ CXX_SOURCES = Dir[File.join(ROOT, "{extension,module_location,test}", "**", "*.{
 ASAN_BUILD_DIR = File.join(BUILD_DIR, "asan")
 CLANG_BUILD_DIR = File.join(BUILD_DIR, "clang")
 
+# Configures the extension with mkmf in `build_dir`, passing `extconf_args`,
+# when the Makefile is missing or older than extconf.rb, and builds it;
+# extconf.rb runs under `ruby_command` (by default the Ruby running rake).
+# Returns the library. The everyday builds are rake-compiler's; these lanes
+# build variants of it that rake-compiler has no place for.
+def build_extension(build_dir, *extconf_args, ruby_command: [RbConfig.ruby])
+  mkdir_p build_dir
+  Dir.chdir(build_dir) do
+    makefile_stale = !File.exist?("Makefile") ||
+                     File.mtime("Makefile") < File.mtime(File.join(ROOT, "extension", "extconf.rb"))
+    if makefile_stale
+      # Objects built with the old flags would otherwise be kept.
+      sh "make", "--no-print-directory", "clean" if File.exist?("Makefile")
+      sh(*ruby_command, File.join(ROOT, "extension", "extconf.rb"), *extconf_args)
+    end
+    sh "make", "--no-print-directory", "V=0"
+  end
+  File.join(build_dir, LIBRARY_FILE)
+end
+
 # mkmf builds with the compiler the interpreter was built with; this runs
 # extconf.rb with clang++ in its place, as a user would by editing RbConfig.
 WITH_CLANG = [RbConfig.ruby, "-rrbconfig", "-e", <<~'RUBY']

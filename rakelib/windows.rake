@@ -1,13 +1,19 @@
-# The Windows lanes, both under Wine in a throwaway prefix, never ~/.wine:
+# The precompiled Windows gem, and the Windows lanes, both under Wine in a
+# throwaway prefix, never ~/.wine:
 # - test:windows, the CMake build of the library driven by a recorder that
 #   stands in for the interpreter, with the native tests;
-# - test:windows_ruby, the gem's own mkmf build loaded into each real Windows
-#   Ruby (2.0 and the machine's own version), cross-built once and cached
-#   outside the clone (rakelib/rubies.rake).
-WINDOWS_TESTS = File.join(ROOT, "test", "windows")
+# - test:windows_ruby, the precompiled gem installed by each real Windows
+#   Ruby (2.0 and the machine's own version; test/rubies/rubies.rb) with its
+#   own RubyGems, and the Ruby tests run against it.
+require "rubygems/package"
 
-# The Windows Rubies the tasks here build for and test: all of them, or
-# those that RUBY_CC_VERSION names, as rake-compiler reads it ("2.0.0:3.1.2").
+WINDOWS_TESTS = File.join(ROOT, "test", "windows")
+WINDOWS_PLATFORM = "x64-mingw32".freeze
+WINDOWS_GEM = "pkg/#{GEM_SPEC.name}-#{GEM_SPEC.version}-#{WINDOWS_PLATFORM}.gem".freeze
+WINDOWS_STRIP = "x86_64-w64-mingw32-strip".freeze
+
+# The Windows Rubies rake-compiler builds for: all of them, or those that
+# RUBY_CC_VERSION names ("2.0.0:3.1.2").
 def selected_windows_rubies
   versions = ENV["RUBY_CC_VERSION"].to_s.split(":")
   return WINDOWS_RUBIES if versions.empty?
@@ -15,16 +21,32 @@ def selected_windows_rubies
   WINDOWS_RUBIES.select { |interpreter| versions.include?(interpreter.version) }
 end
 
-# Where the library built for `interpreter` goes.
+# Where rake-compiler builds the library for `interpreter`.
 def windows_build_dir(interpreter)
-  File.join(BUILD_DIR, "x64-mingw32", interpreter.short_version)
+  File.join(BUILD_DIR, WINDOWS_PLATFORM, "Corsivet", interpreter.version)
 end
 
-# Where the Ruby lane puts the library, on drive C: of its prefix: a folder
-# whose name has spaces and non-ASCII characters. Ruby 2.0 loads only from
-# folders that the ANSI code page can spell, so it gets one that the lane's
-# code page (1252, or 1251 for `cyrillic`) can.
-def windows_library_folder(interpreter, cyrillic)
+# Where rake-compiler stages that library for the gem: in a folder named
+# after the Ruby's minor version when the gem holds more than one.
+def staged_windows_library(interpreter)
+  lib = selected_windows_rubies.size > 1 ? "lib/#{interpreter.short_version}" : "lib"
+  File.join(BUILD_DIR, WINDOWS_PLATFORM, "stage", lib, LIBRARY_FILE)
+end
+
+# The Ruby versions a gem holding libraries for `versions` admits: from the
+# first one's minor version to the last one's, as rake-compiler writes it.
+# A RubyGems requirement must hold in all of its parts, so it cannot leave
+# out the versions in between; lib/corsivet.rb refuses those by name.
+def admitted_ruby_versions(versions)
+  minors = versions.map { |version| version[/\A\d+\.\d+/] }.sort_by { |minor| Gem::Version.new(minor) }
+  [">= #{minors.first}", "< #{minors.last.succ}.dev"]
+end
+
+# Where the lane installs the gem, on drive C: of its prefix: a folder whose
+# name has spaces and non-ASCII characters. Ruby 2.0 loads only from folders
+# that the ANSI code page can spell, so it gets one that the lane's code page
+# (1252, or 1251 for `cyrillic`) can.
+def windows_gem_folder(interpreter, cyrillic)
   return "Corsivet lane/Bibliothèque 日本" unless interpreter.ruby20?
 
   cyrillic ? "Corsivet lane/Библиотека 2.0" : "Corsivet lane/Bibliothèque 2.0"
@@ -57,26 +79,27 @@ def russian_locale(folder)
   { "LOCPATH" => folder, "LC_ALL" => "ru_RU.UTF-8" }
 end
 
+# Each library goes into the gem without its debugging information and
+# symbol table; the export table, which the interpreter reads, stays.
+selected_windows_rubies.each do |interpreter|
+  task "copy:Corsivet:#{WINDOWS_PLATFORM}:#{interpreter.version}" do
+    sh WINDOWS_STRIP, "--strip-all", staged_windows_library(interpreter)
+  end
+end
 
-namespace :compile do
-  desc "Build the extension for each Windows Ruby, through that Ruby's own mkmf (RUBY_CC_VERSION picks)"
-  task windows: selected_windows_rubies.map(&:executable) do
-    selected_windows_rubies.each do |interpreter|
-      # mkmf writes a Makefile for the interpreter whose rbconfig.rb it finds:
-      # the target's library folders come first on the load path, so its own
-      # mkmf.rb and rbconfig.rb are loaded, and the preamble makes the host
-      # Ruby pass for it, as native gems are cross-compiled. The host Ruby
-      # runs what the Makefile runs in Ruby.
-      build_extension(windows_build_dir(interpreter), "--enable-werror", "--ruby=#{RbConfig.ruby}",
-                      ruby_command: [RbConfig.ruby, "--disable-gems", "-I", File.dirname(interpreter.archdir),
-                                     "-I", interpreter.archdir, "-r", File.join(WINDOWS_TESTS, "target_platform.rb")])
-    end
+namespace :gem do
+  desc "Build #{WINDOWS_GEM}, precompiled for each Windows Ruby (RUBY_CC_VERSION picks)"
+  task windows: "native:#{WINDOWS_PLATFORM}" do
+    # The gem is packed from this folder, which is made anew only when a
+    # file in it changes, not when the Rubies chosen, and so its files, do.
+    rm_rf WINDOWS_GEM.sub(/\.gem\z/, "")
+    Rake::Task[WINDOWS_GEM].invoke
   end
 end
 
 namespace :bench do
   desc "Measure per-call cost under each Windows Ruby, against Etc.sysconfdir"
-  task windows: "compile:windows" do
+  task windows: "compile:#{WINDOWS_PLATFORM}" do
     # Debian keeps benchmark-ips among libraries meant for the host Ruby
     # alone, so only its own folder is handed over.
     benchmark_ips = File.dirname($LOAD_PATH.resolve_feature_path("benchmark/ips").last)
@@ -99,35 +122,80 @@ namespace :test do
     end
   end
 
-  desc "Load the gem's Windows build into each Windows Ruby under Wine and run the Ruby tests"
-  task windows_ruby: "compile:windows" do
+  desc "Install the precompiled gem with each Windows Ruby's own RubyGems under Wine, and run the Ruby tests"
+  task windows_ruby: "gem:windows" do
     selected_windows_rubies.each { |interpreter| test_windows_ruby(interpreter) }
   end
 end
 
-# Checks the tables of the library built for `interpreter`, then runs the
-# Ruby tests under it, and the folder tests once more under code page 1251.
+# As a Windows user installs it: with `interpreter`'s own gem command, in a
+# new prefix whose path has no compiler on it. Checks the installed
+# library's tables, runs the Ruby tests against the installed gem, and the
+# folder tests once more under code page 1251; then has the interpreter
+# refuse a gem that holds no library for it.
 def test_windows_ruby(interpreter)
-  library = File.join(windows_build_dir(interpreter), LIBRARY_FILE)
-  sh "cmake", "-DOBJDUMP=x86_64-w64-mingw32-objdump", "-DLIBRARY=#{library}",
-     "-DEXPECTED=Init_Corsivet", "-P", File.join(WINDOWS_TESTS, "check_tables.cmake")
+  gem_command = [interpreter.executable, "-x", windows_path(Dir[File.join(interpreter.home, "bin", "gem.{bat,cmd}")].first)]
   # Ruby 2.0 has minitest 4 in its own library; the later build has none.
   minitest = Gem::Specification.find_by_name("minitest").full_require_paths.first
   minitest_options = interpreter.ruby20? ? [] : ["-I", windows_path(minitest)]
   tests = RUBY_TESTS + [File.join(WINDOWS_TESTS, "test_common_app_data.rb")]
   in_throwaway_wine_prefix do |prefix|
+    sh "wine", interpreter.executable, "-e", NO_COMPILER_ON_THE_PATH
     run = lambda do |environment, files, cyrillic|
-      # Installed as a gem lays it out: the library beside the gem's file.
-      folder = windows_library_folder(interpreter, cyrillic)
-      mkdir_p File.join(prefix, "drive_c", folder)
-      cp [library, File.join(ROOT, "lib", "corsivet.rb")], File.join(prefix, "drive_c", folder)
-      with_environment(environment) do
-        sh "wine", interpreter.executable, *minitest_options, "-I", "C:/#{folder}",
-           "-e", "ARGV.each { |test| require test }", *files.map { |test| windows_path(test) }
+      gem_home = "C:/#{windows_gem_folder(interpreter, cyrillic)}"
+      with_environment(environment.merge("GEM_HOME" => gem_home, "GEM_PATH" => gem_home)) do
+        sh "wine", *gem_command, "install", "--local", "--no-document", windows_path(File.join(ROOT, WINDOWS_GEM))
+        sh "wine", interpreter.executable, *minitest_options, "-e", "ARGV.each { |test| require test }",
+           *files.map { |test| windows_path(test) }
       end
     end
     run.call({ "LC_ALL" => "C.UTF-8" }, tests, false)
+    installed = Dir[File.join(prefix, "drive_c", windows_gem_folder(interpreter, false), "gems", "*", "lib", "**",
+                              LIBRARY_FILE)]
+    check_windows_tables(installed.find { |library| library.include?("/#{interpreter.short_version}/") } ||
+                         installed.first)
     # Once more where the ANSI code page cannot spell most of the folders.
     run.call(russian_locale(prefix).merge("EXPECTED_ANSI_CODE_PAGE" => "1251"), tests.last(1), true)
+    selected_windows_rubies.reject { |other| other == interpreter }.each do |other|
+      assert_windows_gem_refused(gem_command, windows_gem_holding(other, prefix), other)
+    end
   end
+end
+
+# Run by the Windows Ruby: fails when a C or C++ compiler or make is on the
+# path its programs see.
+NO_COMPILER_ON_THE_PATH = <<~'RUBY'.freeze
+  found = ENV["PATH"].split(";").product(%w[gcc.exe g++.exe cc.exe make.exe]).map { |pair| File.join(*pair) }
+  found.select! { |tool| File.exist?(tool) }
+  abort "a compiler is on the path: #{found.join(', ')}" unless found.empty?
+RUBY
+
+# Fails unless `library` exports Init_Corsivet alone and imports only the
+# interpreter's DLL and Windows' own.
+def check_windows_tables(library)
+  sh "cmake", "-DOBJDUMP=x86_64-w64-mingw32-objdump", "-DLIBRARY=#{library}",
+     "-DEXPECTED=Init_Corsivet", "-P", File.join(WINDOWS_TESTS, "check_tables.cmake")
+end
+
+# The precompiled gem as it would be built for `held` alone, made in
+# `folder`: its library and the requirement that admits its Ruby alone.
+def windows_gem_holding(held, folder)
+  package = Gem::Package.new(File.join(ROOT, WINDOWS_GEM))
+  contents = File.join(folder, "for-#{held.short_version}-alone")
+  package.extract_files(contents)
+  spec = package.spec
+  spec.files = spec.files.reject { |file| file =~ %r{\Alib/\d+\.\d+/} && !file.start_with?("lib/#{held.short_version}/") }
+  spec.required_ruby_version = admitted_ruby_versions([held.version])
+  File.join(contents, Dir.chdir(contents) { Gem::Package.build(spec) })
+end
+
+# Fails unless the gem command refuses `gem` with RubyGems' own word that
+# the gem requires another Ruby.
+def assert_windows_gem_refused(gem_command, gem, held)
+  output = IO.popen(["wine", *gem_command, "install", "--local", "--no-document", windows_path(gem)],
+                    err: %i[child out], &:read)
+  refused = !$?.success? && output =~ /requires Ruby version/i
+  refused or raise "a gem holding the library for Ruby #{held.version} alone was not refused as RubyGems refuses " \
+                   "one for another Ruby:\n#{output}"
+  puts "refused, as it should be: #{output.lines.grep(/requires Ruby version/i).first.strip}"
 end

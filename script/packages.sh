@@ -2,7 +2,7 @@
 # project needs, or says exactly how to.
 
 # Packages every build needs.
-BUILD_PACKAGES="ruby ruby-dev rake ruby-minitest g++ make binutils"
+BUILD_PACKAGES="ruby ruby-dev rake rake-compiler ruby-minitest g++ make binutils"
 
 # Packages the test lanes need on top.
 TEST_PACKAGES="cmake libgtest-dev valgrind cppcheck clang-tidy clang-format clang ruby-bundler"

@@ -1,8 +1,9 @@
 require_relative "helper"
+require "fileutils"
 require "open3"
 require "rbconfig"
 require "tmpdir"
-require "Corsivet"
+require "corsivet"
 
 class CorsivetTest < Minitest::Test
   # The folder the library was loaded from, for the interpreters tests start,
@@ -86,6 +87,23 @@ class CorsivetTest < Minitest::Test
       "gem name, then library name" => 'require "corsivet"; require "Corsivet"',
       "library name, then gem name" => 'require "Corsivet"; require "corsivet"',
     }.each { |name, loading| assert_loads_once(name, loading) }
+  end
+
+  # A precompiled gem holds a library per Ruby in folders named after their
+  # versions; on a Ruby it holds none for, the gem's file says so.
+  def test_precompiled_gem_for_other_rubies_refuses_by_name
+    Dir.mktmpdir("corsivet-precompiled-") do |lib|
+      FileUtils.cp(File.join(GEM_ROOT, "lib", "corsivet.rb"), lib)
+      %w[1.8 9.9].each do |version|
+        FileUtils.mkdir_p(File.join(lib, version))
+        FileUtils.touch(File.join(lib, version, "Corsivet.so"))
+      end
+      output, status = Open3.capture2e(RbConfig.ruby, "-I", lib, "-e",
+                                       'begin; require "corsivet"; rescue LoadError => e; print e.message; end')
+      assert status.success?, output
+      assert_equal "this corsivet gem is precompiled for Ruby 1.8 and 9.9, not for Ruby #{RUBY_VERSION}: " \
+                   "install the source gem instead (gem install corsivet --platform ruby)", output
+    end
   end
 
   def test_bundler_require_loads_it_once

@@ -1,5 +1,5 @@
 require_relative "helper"
-require "Corsivet"
+require "corsivet"
 
 # The function under threads, garbage-collector pressure and callers that
 # change what they were given. Bounded in count; no timing is asserted.

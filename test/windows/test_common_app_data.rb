@@ -4,7 +4,7 @@
 require_relative "../ruby/helper"
 require "open3"
 require "tmpdir"
-require "Corsivet"
+require "corsivet"
 
 class CommonAppDataTest < Minitest::Test
   SHELL_FOLDERS = 'HKEY_LOCAL_MACHINE\Software\Microsoft\Windows\CurrentVersion\Explorer\User Shell Folders'.freeze
