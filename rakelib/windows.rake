@@ -183,10 +183,12 @@ def windows_gem_holding(held, folder)
   package = Gem::Package.new(File.join(ROOT, WINDOWS_GEM))
   contents = File.join(folder, "for-#{held.short_version}-alone")
   package.extract_files(contents)
-  spec = package.spec
-  spec.files = spec.files.reject { |file| file =~ %r{\Alib/\d+\.\d+/} && !file.start_with?("lib/#{held.short_version}/") }
-  spec.required_ruby_version = admitted_ruby_versions([held.version])
-  File.join(contents, Dir.chdir(contents) { Gem::Package.build(spec) })
+  narrowed = package.spec
+  narrowed.files = narrowed.files.reject do |file|
+    file =~ %r{\Alib/\d+\.\d+/} && !file.start_with?("lib/#{held.short_version}/")
+  end
+  narrowed.required_ruby_version = admitted_ruby_versions([held.version])
+  File.join(contents, Dir.chdir(contents) { Gem::Package.build(narrowed) })
 end
 
 # Fails unless the gem command refuses `gem` with RubyGems' own word that

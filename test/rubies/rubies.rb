@@ -72,13 +72,12 @@ WINDOWS_RUBIES = [
 ].freeze
 LINUX_RUBY_2_0 = CachedRuby.new("2.0.0", RbConfig::CONFIG["arch"], RUBY_2_0_RECIPE, -> { [ruby_2_0_source] })
 
-
 # rake-compiler reads where the Windows Rubies are from
 # ~/.rake-compiler/config.yml, and from nowhere else. The project writes its
 # own file, naming the cached Rubies, under build/, and has rake-compiler
 # read that one by pointing HOME at it while the block defines the tasks: a
 # user's own configuration is neither read nor changed. RUBY_CC_VERSION,
-# rake-compiler's choice of Rubies, defaults to all of them.
+# rake-compiler's choice of Rubies, unset or empty means all of them.
 def with_windows_rubies_for_rake_compiler
   home = File.join(BUILD_DIR, "rake-compiler")
   config_file = File.join(home, ".rake-compiler", "config.yml")
@@ -87,6 +86,7 @@ def with_windows_rubies_for_rake_compiler
     FileUtils.mkdir_p(File.dirname(config_file))
     File.write(config_file, config)
   end
-  versions = ENV.fetch("RUBY_CC_VERSION", WINDOWS_RUBIES.map(&:version).join(":"))
+  versions = ENV["RUBY_CC_VERSION"].to_s
+  versions = WINDOWS_RUBIES.map(&:version).join(":") if versions.empty?
   with_environment("HOME" => home, "RUBY_CC_VERSION" => versions) { yield }
 end
