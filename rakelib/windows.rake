@@ -8,7 +8,6 @@
 require "rubygems/package"
 
 WINDOWS_TESTS = File.join(ROOT, "test", "windows")
-WINDOWS_PLATFORM = "x64-mingw32".freeze
 WINDOWS_GEM = "pkg/#{GEM_SPEC.name}-#{GEM_SPEC.version}-#{WINDOWS_PLATFORM}.gem".freeze
 WINDOWS_STRIP = "x86_64-w64-mingw32-strip".freeze
 

@@ -66,9 +66,11 @@ RUBY_2_0_RECIPE = [File.join(RUBIES_RECIPES, "ruby20.sh"), File.join(RUBIES_RECI
                    *Dir[File.join(RUBIES_RECIPES, "ruby20", "*")].sort].freeze
 DEBIAN_RUBY_RECIPE = [File.join(RUBIES_RECIPES, "debian_ruby_windows.sh"), File.join(RUBIES_RECIPES, "steps.sh")].freeze
 
+# RubyGems' and rake-compiler's name for what the Windows Rubies run on.
+WINDOWS_PLATFORM = "x64-mingw32".freeze
 WINDOWS_RUBIES = [
-  CachedRuby.new("2.0.0", "x64-mingw32", RUBY_2_0_RECIPE, -> { [ruby_2_0_source, "x86_64-w64-mingw32"] }),
-  CachedRuby.new(RUBY_VERSION, "x64-mingw32", DEBIAN_RUBY_RECIPE, -> { [] }),
+  CachedRuby.new("2.0.0", WINDOWS_PLATFORM, RUBY_2_0_RECIPE, -> { [ruby_2_0_source, "x86_64-w64-mingw32"] }),
+  CachedRuby.new(RUBY_VERSION, WINDOWS_PLATFORM, DEBIAN_RUBY_RECIPE, -> { [] }),
 ].freeze
 LINUX_RUBY_2_0 = CachedRuby.new("2.0.0", RbConfig::CONFIG["arch"], RUBY_2_0_RECIPE, -> { [ruby_2_0_source] })
 
