@@ -17,14 +17,16 @@
 #define CORSIVET_EXPORT __attribute__((visibility("default")))
 #endif
 
+namespace {
+
 // The module `Veltrane`, set once when the interpreter calls Init_Corsivet.
-static VALUE moduleObject = Qnil;
+VALUE moduleObject = Qnil;
 
 // Reads the folder, as UTF-8 text, into `text`; empty text when the platform
 // cannot tell. Everything it allocates is released before it returns, since
 // the interpreter calls that follow may raise, and a raise skips C++
 // destructors. False when memory ran out.
-static bool readCommonAppDataFolder(char (&text)[commonAppDataBufferSize])
+bool readCommonAppDataFolder(char (&text)[commonAppDataBufferSize])
 {
     try {
         char folder[commonAppDataBufferSize] = {};
@@ -65,17 +67,19 @@ static bool readCommonAppDataFolder(char (&text)[commonAppDataBufferSize])
  *   Veltrane.commonAppDataPath           #=> "/usr/share" on Linux
  *   Veltrane.commonAppDataPath.encoding  #=> #<Encoding:UTF-8>
  */
-static VALUE getCommonAppDataPath(VALUE self)
+VALUE getCommonAppDataPath(VALUE self)
 {
     (void)self;
     char text[commonAppDataBufferSize] = {};
     if (!readCommonAppDataFolder(text)) {
         rb_memerror();
     }
-    VALUE path = rb_str_new_cstr(text);
+    const VALUE path = rb_str_new_cstr(text);
     rb_enc_associate(path, rb_utf8_encoding());
     return path;
 }
+
+}  // namespace
 
 extern "C" CORSIVET_EXPORT void Init_Corsivet()
 {

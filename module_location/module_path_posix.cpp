@@ -106,7 +106,8 @@ bool recordModulePath() noexcept
             modulePath = path;
         }
     } catch (...) {
-        // The record is left as it was: empty.
+        // The record stays empty.
+        modulePath.clear();
     }
     return true;
 }

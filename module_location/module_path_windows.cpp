@@ -33,7 +33,8 @@ void recordModulePath(HMODULE module)
     try {
         modulePath.assign(path, std::wcslen(path));
     } catch (...) {
-        // The record is left as it was: empty.
+        // The record stays empty.
+        modulePath.clear();
     }
 }
 
