@@ -23,8 +23,13 @@ sanitizers = enable_config("sanitizers", false)
 # Ruby records "false" when it was built where no C++ compiler was found.
 compiler = Shellwords.split(RbConfig::CONFIG["CXX"].to_s).first
 unless compiler && compiler != "false" && find_executable(compiler)
+  how = if windows
+          "RubyInstaller's development kit brings one (ridk install)"
+        else
+          "install one, such as g++ (apt-get install g++ on Debian and Ubuntu)"
+        end
   abort "Corsivet is written in C++ and needs a C++ compiler#{" (#{compiler})" if compiler}: " \
-        "install one, such as g++ (apt-get install g++ on Debian and Ubuntu), then install the gem again"
+        "#{how}, then install the gem again"
 end
 
 # Whether `source` compiles and links as a C++ program with `flags`. mkmf's
@@ -90,6 +95,16 @@ if gcc_style && !macos && enable_config("static-runtime", !sanitizers)
     # Unused parts of the runtime are dropped again.
     $CXXFLAGS << " -ffunction-sections -fdata-sections"
     $DLDFLAGS << " #{runtime_flags} -Wl,--gc-sections"
+    # A mingw-w64 GCC of the POSIX thread model (MSYS2's, RubyInstaller's
+    # kit's) links its runtime against winpthread's DLL, which a Windows
+    # Ruby need not find either: linking the whole static library first
+    # leaves nothing for that DLL to give.
+    if windows && `#{RbConfig::CONFIG['CXX']} -v 2>&1` =~ /^Thread model: posix/
+      winpthread_flags = "-Wl,-Bstatic,--whole-archive -lwinpthread -Wl,--no-whole-archive,-Bdynamic"
+      if checking_for("a static winpthread") { try_link_cxx(uses_runtime, "#{runtime_flags} #{winpthread_flags}") }
+        $DLDFLAGS << " #{winpthread_flags}"
+      end
+    end
   else
     message "Corsivet links the shared C++ runtime, which must then be found when the library loads\n"
   end

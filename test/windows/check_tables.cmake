@@ -8,13 +8,21 @@ if(failed)
   message(FATAL_ERROR "${OBJDUMP} could not read ${LIBRARY}")
 endif()
 
-# Name pointer entries read "\t[   0] Name"; address entries, "\t[   0] +base...".
-string(REGEX MATCHALL "\t\\[ *[0-9]+\\] [A-Za-z_][^\n]*" entries "${dump}")
+# The exported names are listed after "[Ordinal/Name Pointer] Table", up to
+# a blank line, one entry a line ending in the name: "\t[   0] Name" up to
+# binutils 2.43, "\t[   0] +base[   1]  0000 Name" from 2.44 on.
+string(FIND "${dump}" "[Ordinal/Name Pointer] Table" start)
 set(exports)
-foreach(entry IN LISTS entries)
-  string(REGEX REPLACE "^\t\\[ *[0-9]+\\] " "" name "${entry}")
-  list(APPEND exports ${name})
-endforeach()
+if(start GREATER -1)
+  string(SUBSTRING "${dump}" ${start} -1 names)
+  string(FIND "${names}" "\n\n" end)
+  string(SUBSTRING "${names}" 0 ${end} names)
+  string(REGEX MATCHALL "\t\\[ *[0-9]+\\][^\n]*" entries "${names}")
+  foreach(entry IN LISTS entries)
+    string(REGEX REPLACE "^.*[ \t]" "" name "${entry}")
+    list(APPEND exports ${name})
+  endforeach()
+endif()
 if(NOT exports STREQUAL EXPECTED)
   message(FATAL_ERROR "${LIBRARY} exports [${exports}], expected [${EXPECTED}]")
 endif()
