@@ -1,7 +1,7 @@
-# Sourced by the interpreter recipes: progress lines, logged steps, and the
-# checked move of the finished install into place. Expects $dest (where the
-# interpreter goes, which is also its prefix), $work (the recipe's work
-# folder) and $label (what is being built).
+# Sourced by the recipes: progress lines, logged steps, and the checked move
+# of the finished work into place. Expects $dest (where the result goes; for
+# an interpreter also its prefix), $work (the recipe's work folder, beside
+# $dest) and $label (what is being built).
 
 started=$SECONDS
 
@@ -10,6 +10,23 @@ step() {
   local elapsed=$((SECONDS - started))
   printf '%s [%dm%02ds]: %s\n' "$label" $((elapsed / 60)) $((elapsed % 60)) "$*"
 }
+
+# A failed recipe keeps its work folder, logs included, and says where it is;
+# a finished or interrupted one leaves nothing behind. Nothing may be mounted
+# in the folder by then: the recipes mount only inside private mount
+# namespaces, which end with the commands that made them.
+finish() {
+  local status=$?
+  if [ "$status" -ne 0 ] && [ -d "$work" ]; then
+    local kept="$work.failed"
+    rm -rf "$kept"
+    mv -T "$work" "$kept"
+    echo "$label failed; its logs are kept in $kept" >&2
+  else
+    rm -rf "$work"
+  fi
+}
+trap finish EXIT
 
 # Runs a command with its output in $work/NAME.log, saying every minute that
 # it still runs; shows the log's end when the command fails.
@@ -25,22 +42,22 @@ logged() {
   done
   wait "$command" || {
     tail -n 40 "$work/$name.log"
-    echo "$label: $name failed; the whole log was $work/$name.log" >&2
+    echo "$label: $name failed (log: $name.log)" >&2
     return 1
   }
 }
 
-# Lists the host's gem folders, to check afterwards that nothing was put there.
+# Lists the host's gem folders that exist, to check afterwards that an
+# install put nothing there.
 host_gem_folders() {
   ruby -e 'puts Gem.path' | while read -r folder; do
-    [ -d "$folder" ] && find "$folder" -maxdepth 2
+    if [ -d "$folder" ]; then find "$folder" -maxdepth 2; fi
   done | sort
 }
-gem_folders_before=$(host_gem_folders)
 
-# Moves the install staged in $work/stage into place as $dest, once it is
-# checked: the stage must hold the prefix alone, and the host's gem folders
-# must be as they were.
+# Moves the interpreter staged in $work/stage into place as $dest, once it
+# is checked: the stage must hold the prefix alone, and the host's gem
+# folders must be as they were when the recipe began.
 keep_staged_install() {
   local stray
   stray=$(find "$work/stage" -mindepth 1 -path "$work/stage$dest" -prune -o -type f -print | head -n 5)
@@ -51,3 +68,4 @@ keep_staged_install() {
   mv -T "$work/stage$dest" "$dest"
   step "done: $dest"
 }
+gem_folders_before=$(host_gem_folders)
