@@ -1,37 +1,65 @@
-# Builds the cached Rubies of test/rubies/rubies.rb, and the lane that
-# installs the gem with Linux Ruby 2.0's own RubyGems.
+# Builds the build root and the cached Rubies of test/rubies/rubies.rb, and
+# the lanes that install the source gem with a Linux Ruby's own RubyGems:
+# Ruby 2.0, and the build root's Ruby.
+
+file BUILD_ROOT do
+  mkdir_p RUBIES_CACHE
+  sh "bash", BUILD_ROOT_RECIPE.first, BUILD_ROOT
+end
 
 [*WINDOWS_RUBIES, LINUX_RUBY_2_0].each do |interpreter|
-  file interpreter.executable do
-    mkdir_p RUBIES_CACHE
-    sh "bash", interpreter.recipe_files.first, interpreter.home, *interpreter.arguments.call
+  if interpreter.built_in_root
+    file interpreter.executable => BUILD_ROOT do
+      in_build_root("bash", interpreter.recipe_files.first, interpreter.home, *interpreter.arguments.call)
+    end
+  else
+    file interpreter.executable do
+      mkdir_p RUBIES_CACHE
+      sh "bash", interpreter.recipe_files.first, interpreter.home, *interpreter.arguments.call
+    end
   end
   # What rake-compiler asks for, made by the build.
   file interpreter.rbconfig => interpreter.executable
 end
 
 namespace :rubies do
-  desc "Build the Windows Rubies (2.0 and #{RUBY_VERSION}), once, into #{RUBIES_CACHE}"
+  desc "Build the Windows Rubies (#{WINDOWS_RUBIES.map(&:short_version).join(', ')}), once, into #{RUBIES_CACHE}"
   task windows: WINDOWS_RUBIES.map(&:executable)
 
   desc "Build Ruby 2.0 for this machine, once, into #{RUBIES_CACHE}"
   task linux: LINUX_RUBY_2_0.executable
 end
 
+# Installs the source gem with the gem command of the Linux Ruby `ruby`,
+# whose RubyGems builds the extension with that Ruby's mkmf, as a user's
+# install does, and runs the Ruby tests against the installed gem, found
+# through RubyGems with no -I; the Ruby's own gem folders stay on its path,
+# for the minitest it may keep there.
+def test_installed_source_gem(ruby)
+  Dir.mktmpdir("corsivet-installed-") do |gem_home|
+    with_environment("GEM_HOME" => gem_home, "GEM_PATH" => nil, "RUBYLIB" => nil, "RUBYOPT" => nil) do
+      sh ruby, File.join(File.dirname(ruby), "gem"), "install", "--local", "--no-document", GEM_FILE
+      library = Dir[File.join(gem_home, "gems", "*", "lib", LIBRARY_FILE)].first
+      needed = `readelf --dynamic #{library}`.scan(/\(NEEDED\).*\[(.+)\]/).flatten
+      needed.grep(/libstdc\+\+|libgcc_s/).empty? or raise "#{library} needs the shared C++ runtime: #{needed.join(' ')}"
+      sh ruby, "-e", "ARGV.each { |test| require test }", *RUBY_TESTS
+    end
+  end
+end
+
 namespace :test do
   desc "Install the gem with Ruby 2.0's own gem command and run the Ruby tests against it (Ruby 2.0 built once)"
   task ruby20: [:gem, LINUX_RUBY_2_0.executable] do
-    ruby = LINUX_RUBY_2_0.executable
-    Dir.mktmpdir("corsivet-ruby20-") do |gem_home|
-      # RubyGems 2.0 builds the extension with Ruby 2.0's mkmf, as a user's
-      # install does, and the tests find it through RubyGems, with no -I.
-      with_environment("GEM_HOME" => gem_home, "GEM_PATH" => gem_home, "RUBYLIB" => nil, "RUBYOPT" => nil) do
-        sh ruby, File.join(LINUX_RUBY_2_0.home, "bin", "gem"), "install", "--local", "--no-document", GEM_FILE
-        library = Dir[File.join(gem_home, "gems", "*", "lib", LIBRARY_FILE)].first
-        needed = `readelf --dynamic #{library}`.scan(/\(NEEDED\).*\[(.+)\]/).flatten
-        needed.grep(/libstdc\+\+|libgcc_s/).empty? or raise "#{library} needs the shared C++ runtime: #{needed.join(' ')}"
-        sh ruby, "-e", "ARGV.each { |test| require test }", *RUBY_TESTS
-      end
-    end
+    test_installed_source_gem(LINUX_RUBY_2_0.executable)
+  end
+
+  desc "Install the gem with the Debian 13 build root's Ruby and run the Ruby tests against it"
+  task root_ruby: BUILD_ROOT do
+    in_build_root("rake", "--directory", ROOT, "test:root_ruby:here")
+  end
+
+  namespace :root_ruby do
+    # The same for the Ruby running rake, in the build root.
+    task(here: :gem) { test_installed_source_gem(RbConfig.ruby) }
   end
 end

@@ -1,44 +1,37 @@
-# The precompiled Windows gem, and the Windows lanes, both under Wine in a
+# The precompiled Windows gems, and the Windows lanes, all under Wine in a
 # throwaway prefix, never ~/.wine:
 # - test:windows, the CMake build of the library driven by a recorder that
 #   stands in for the interpreter, with the native tests;
-# - test:windows_ruby, the precompiled gem installed by each real Windows
-#   Ruby (2.0 and the machine's own version; test/rubies/rubies.rb) with its
-#   own RubyGems, and the Ruby tests run against it.
+# - test:windows_ruby, each real Windows Ruby (test/rubies/rubies.rb)
+#   installing the precompiled gem of its platform with its own RubyGems,
+#   and the Ruby tests run against it;
+# - test:gem_index, every Ruby installing corsivet by name from one gem
+#   index, and each getting the gem made for it.
 require "rubygems/package"
 
 WINDOWS_TESTS = File.join(ROOT, "test", "windows")
-WINDOWS_GEM = "pkg/#{GEM_SPEC.name}-#{GEM_SPEC.version}-#{WINDOWS_PLATFORM}.gem".freeze
-WINDOWS_STRIP = "x86_64-w64-mingw32-strip".freeze
+GEM_INDEX = File.join(BUILD_DIR, "gem-index")
 
-# The Windows Rubies rake-compiler builds for: all of them, or those that
-# RUBY_CC_VERSION names ("2.0.0:3.1.2").
-def selected_windows_rubies
-  versions = ENV["RUBY_CC_VERSION"].to_s.split(":")
-  return WINDOWS_RUBIES if versions.empty?
-
-  WINDOWS_RUBIES.select { |interpreter| versions.include?(interpreter.version) }
+# The precompiled gem for `platform`, as rake-compiler names it.
+def windows_gem(platform)
+  "pkg/#{GEM_SPEC.name}-#{GEM_SPEC.version}-#{platform}.gem"
 end
 
 # Where rake-compiler builds the library for `interpreter`.
 def windows_build_dir(interpreter)
-  File.join(BUILD_DIR, WINDOWS_PLATFORM, "Corsivet", interpreter.version)
+  File.join(BUILD_DIR, interpreter.platform, "Corsivet", interpreter.version)
 end
 
 # Where rake-compiler stages that library for the gem: in a folder named
-# after the Ruby's minor version when the gem holds more than one.
+# after the Ruby's minor version when it builds for more than one Ruby.
 def staged_windows_library(interpreter)
-  lib = selected_windows_rubies.size > 1 ? "lib/#{interpreter.short_version}" : "lib"
-  File.join(BUILD_DIR, WINDOWS_PLATFORM, "stage", lib, LIBRARY_FILE)
+  lib = windows_rubies_compiled_here.size > 1 ? "lib/#{interpreter.short_version}" : "lib"
+  File.join(BUILD_DIR, interpreter.platform, "stage", lib, LIBRARY_FILE)
 end
 
-# The Ruby versions a gem holding libraries for `versions` admits: from the
-# first one's minor version to the last one's, as rake-compiler writes it.
-# A RubyGems requirement must hold in all of its parts, so it cannot leave
-# out the versions in between; lib/corsivet.rb refuses those by name.
-def admitted_ruby_versions(versions)
-  minors = versions.map { |version| version[/\A\d+\.\d+/] }.sort_by { |minor| Gem::Version.new(minor) }
-  [">= #{minors.first}", "< #{minors.last.succ}.dev"]
+# The requirement of a gem that holds a library for `interpreter` alone.
+def admitting_only(interpreter)
+  [">= #{interpreter.short_version}", "< #{interpreter.short_version.succ}.dev"]
 end
 
 # Where the lane installs the gem, on drive C: of its prefix: a folder whose
@@ -80,25 +73,36 @@ end
 
 # Each library goes into the gem without its debugging information and
 # symbol table; the export table, which the interpreter reads, stays.
-selected_windows_rubies.each do |interpreter|
-  task "copy:Corsivet:#{WINDOWS_PLATFORM}:#{interpreter.version}" do
-    sh WINDOWS_STRIP, "--strip-all", staged_windows_library(interpreter)
+windows_rubies_compiled_here.each do |interpreter|
+  task "copy:Corsivet:#{interpreter.platform}:#{interpreter.version}" do
+    library = staged_windows_library(interpreter)
+    sh interpreter.cross_tool("strip"), "--strip-all", library
+    check_windows_tables(library, interpreter.cross_tool("objdump"))
   end
 end
 
 namespace :gem do
-  desc "Build #{WINDOWS_GEM}, precompiled for each Windows Ruby (RUBY_CC_VERSION picks)"
-  task windows: "native:#{WINDOWS_PLATFORM}" do
-    # The gem is packed from this folder, which is made anew only when a
-    # file in it changes, not when the Rubies chosen, and so its files, do.
-    rm_rf WINDOWS_GEM.sub(/\.gem\z/, "")
-    Rake::Task[WINDOWS_GEM].invoke
+  desc "Build the precompiled gems, #{windows_gem('PLATFORM')}, one library per Windows Ruby (RUBY_CC_VERSION picks)"
+  task windows: selected_windows_rubies.map(&:executable) do
+    here = windows_rubies_compiled_here
+    here.map(&:platform).uniq.each do |platform|
+      Rake::Task["native:#{platform}"].invoke
+      # The gem is packed from this folder, which is made anew only when a
+      # file in it changes, not when the Rubies chosen, and so its files, do.
+      rm_rf windows_gem(platform).sub(/\.gem\z/, "")
+      Rake::Task[windows_gem(platform)].invoke
+    end
+    elsewhere = selected_windows_rubies - here
+    unless elsewhere.empty?
+      in_build_root("env", "RUBY_CC_VERSION=#{elsewhere.map(&:version).join(':')}", "rake", "--directory", ROOT,
+                    "gem:windows")
+    end
   end
 end
 
 namespace :bench do
   desc "Measure per-call cost under each Windows Ruby, against Etc.sysconfdir"
-  task windows: "compile:#{WINDOWS_PLATFORM}" do
+  task windows: "gem:windows" do
     # Debian keeps benchmark-ips among libraries meant for the host Ruby
     # alone, so only its own folder is handed over.
     benchmark_ips = File.dirname($LOAD_PATH.resolve_feature_path("benchmark/ips").last)
@@ -133,7 +137,7 @@ end
 # folder tests once more under code page 1251; then has the interpreter
 # refuse a gem that holds no library for it.
 def test_windows_ruby(interpreter)
-  gem_command = [interpreter.executable, "-x", windows_path(Dir[File.join(interpreter.home, "bin", "gem.{bat,cmd}")].first)]
+  gem_command = windows_gem_command(interpreter)
   # Ruby 2.0 has minitest 4 in its own library; the later build has none.
   minitest = Gem::Specification.find_by_name("minitest").full_require_paths.first
   minitest_options = interpreter.ruby20? ? [] : ["-I", windows_path(minitest)]
@@ -143,7 +147,7 @@ def test_windows_ruby(interpreter)
     run = lambda do |environment, files, cyrillic|
       gem_home = "C:/#{windows_gem_folder(interpreter, cyrillic)}"
       with_environment(environment.merge("GEM_HOME" => gem_home, "GEM_PATH" => gem_home)) do
-        sh "wine", *gem_command, "install", "--local", "--no-document", windows_path(File.join(ROOT, WINDOWS_GEM))
+        sh "wine", *gem_command, "install", "--local", "--no-document", windows_path(File.join(ROOT, windows_gem(interpreter.platform)))
         sh "wine", interpreter.executable, *minitest_options, "-e", "ARGV.each { |test| require test }",
            *files.map { |test| windows_path(test) }
       end
@@ -161,6 +165,11 @@ def test_windows_ruby(interpreter)
   end
 end
 
+# `interpreter`'s own gem command, run as its batch file runs it.
+def windows_gem_command(interpreter)
+  [interpreter.executable, "-x", windows_path(Dir[File.join(interpreter.home, "bin", "gem.{bat,cmd}")].first)]
+end
+
 # Run by the Windows Ruby: fails when a C or C++ compiler or make is on the
 # path its programs see.
 NO_COMPILER_ON_THE_PATH = <<~'RUBY'.freeze
@@ -170,23 +179,24 @@ NO_COMPILER_ON_THE_PATH = <<~'RUBY'.freeze
 RUBY
 
 # Fails unless `library` exports Init_Corsivet alone and imports only the
-# interpreter's DLL and Windows' own.
-def check_windows_tables(library)
-  sh "cmake", "-DOBJDUMP=x86_64-w64-mingw32-objdump", "-DLIBRARY=#{library}",
+# interpreter's DLL and Windows' own, as `objdump` reads them.
+def check_windows_tables(library, objdump = "x86_64-w64-mingw32-objdump")
+  sh "cmake", "-DOBJDUMP=#{objdump}", "-DLIBRARY=#{library}",
      "-DEXPECTED=Init_Corsivet", "-P", File.join(WINDOWS_TESTS, "check_tables.cmake")
 end
 
-# The precompiled gem as it would be built for `held` alone, made in
-# `folder`: its library and the requirement that admits its Ruby alone.
+# The precompiled gem of `held`'s platform as it would be built for `held`
+# alone, made in `folder`: its library and the requirement that admits its
+# Ruby alone.
 def windows_gem_holding(held, folder)
-  package = Gem::Package.new(File.join(ROOT, WINDOWS_GEM))
+  package = Gem::Package.new(File.join(ROOT, windows_gem(held.platform)))
   contents = File.join(folder, "for-#{held.short_version}-alone")
   package.extract_files(contents)
   narrowed = package.spec
   narrowed.files = narrowed.files.reject do |file|
     file =~ %r{\Alib/\d+\.\d+/} && !file.start_with?("lib/#{held.short_version}/")
   end
-  narrowed.required_ruby_version = admitted_ruby_versions([held.version])
+  narrowed.required_ruby_version = admitting_only(held)
   File.join(contents, Dir.chdir(contents) { Gem::Package.build(narrowed) })
 end
 
@@ -199,4 +209,56 @@ def assert_windows_gem_refused(gem_command, gem, held)
   refused or raise "a gem holding the library for Ruby #{held.version} alone was not refused as RubyGems refuses " \
                    "one for another Ruby:\n#{output}"
   puts "refused, as it should be: #{output.lines.grep(/requires Ruby version/i).first.strip}"
+end
+
+namespace :test do
+  desc "Every Ruby installs corsivet by name from a gem index of the source and precompiled gems, and gets its own"
+  task gem_index: [:gem, "gem:windows", *(LINUX_RUBY_2_0.executable if LINUX_RUBY_2_0.buildable?)] do
+    rm_rf GEM_INDEX
+    mkdir_p File.join(GEM_INDEX, "gems")
+    platforms = selected_windows_rubies.map(&:platform).uniq
+    cp [GEM_FILE, *platforms.map { |platform| windows_gem(platform) }], File.join(GEM_INDEX, "gems")
+    sh "gem", "generate_index", "--directory", GEM_INDEX
+    selected_windows_rubies.each do |interpreter|
+      in_throwaway_wine_prefix do |prefix|
+        with_environment("GEM_HOME" => "C:/gems", "GEM_PATH" => nil) do
+          sh "wine", *windows_gem_command(interpreter), *INSTALL_FROM_INDEX, "file:///Z:#{GEM_INDEX}/"
+          sh "wine", interpreter.executable, "-e", LOAD_AND_ANSWER
+        end
+        assert_installed(File.join(prefix, "drive_c", "gems"), "#{GEM_SPEC.full_name}-#{interpreter.platform}")
+      end
+    end
+    install_from_gem_index(RbConfig.ruby)
+    install_from_gem_index(LINUX_RUBY_2_0.executable) if LINUX_RUBY_2_0.buildable?
+    in_build_root("rake", "--directory", ROOT, "test:gem_index:here") if build_root_possible?
+  end
+
+  namespace :gem_index do
+    # The same for the Ruby running rake, in the build root.
+    task(:here) { install_from_gem_index(RbConfig.ruby) }
+  end
+end
+
+# What installs corsivet from the index, given after it as a file URL.
+INSTALL_FROM_INDEX = ["install", GEM_SPEC.name, "--version", GEM_SPEC.version.to_s, "--no-document",
+                      "--clear-sources", "--source"].freeze
+LOAD_AND_ANSWER = 'require "corsivet"; puts "#{RUBY_VERSION}: #{Veltrane.commonAppDataPath}"'.freeze
+
+# Installs corsivet from the index with the gem command of the Linux Ruby
+# `ruby`, which must build the source gem, and loads it.
+def install_from_gem_index(ruby)
+  Dir.mktmpdir("corsivet-index-gems-") do |gem_home|
+    with_environment("GEM_HOME" => gem_home, "GEM_PATH" => nil, "RUBYLIB" => nil, "RUBYOPT" => nil) do
+      sh ruby, File.join(File.dirname(ruby), "gem"), *INSTALL_FROM_INDEX, "file://#{GEM_INDEX}/"
+      sh ruby, "-e", LOAD_AND_ANSWER
+    end
+    assert_installed(gem_home, GEM_SPEC.full_name)
+  end
+end
+
+# Fails unless the gem folder `gem_home` holds the gem `expected` alone.
+def assert_installed(gem_home, expected)
+  installed = Dir[File.join(gem_home, "specifications", "*.gemspec")].map { |spec| File.basename(spec, ".gemspec") }
+  installed == [expected] or raise "#{gem_home} holds #{installed.inspect}, not #{expected} alone"
+  puts "installed from the index, as it should be: #{expected}"
 end

@@ -6,6 +6,7 @@
 # Loaded by the Rakefile; rakelib/rubies.rake has the tasks that build them.
 require "digest"
 require "fileutils"
+require "stringio"
 require "yaml"
 
 RUBIES_RECIPES = File.join(ROOT, "test", "rubies")
@@ -14,13 +15,36 @@ RUBIES_CACHE = File.join(ENV.fetch("XDG_CACHE_HOME", File.join(Dir.home, ".cache
 RUBY_2_0_ARCHIVE = "ruby-2.0.0-p648.tar.xz".freeze
 RUBY_2_0_SHA256 = "1af49194440f2ff748997b3bf1d0c8da8ec48400174b9553fc2d847f12745f50".freeze
 
+# The first 12 hex digits of the SHA-256 over `files`: what names a cached
+# build after the recipe that made it.
+def recipe_digest(files)
+  digest = Digest::SHA256.new
+  files.each { |file| digest << File.binread(file) }
+  digest.hexdigest[0, 12]
+end
+
+# The Debian 13 build root that the UCRT Rubies are built in, cached as the
+# Rubies are; test/rubies/in_root.sh runs a command in it.
+BUILD_ROOT_RECIPE = [File.join(RUBIES_RECIPES, "debian13_root.sh"), File.join(RUBIES_RECIPES, "steps.sh")].freeze
+BUILD_ROOT = File.join(RUBIES_CACHE, "debian-13-root-#{recipe_digest(BUILD_ROOT_RECIPE)}")
+
+# Making and entering the build root takes root's privileges.
+def build_root_possible?
+  Process.uid.zero?
+end
+
+# Runs `command` in the build root, with the clone and the cache at the
+# same paths as here.
+def in_build_root(*command)
+  sh File.join(RUBIES_RECIPES, "in_root.sh"), BUILD_ROOT, *command
+end
+
 # A cached interpreter: where it lives and how it is built.
 # The recipe is its first file; `arguments` gives what it takes after DEST.
-CachedRuby = Struct.new(:version, :platform, :recipe_files, :arguments) do
+# One built in the build root has the root's recipe among its files.
+CachedRuby = Struct.new(:version, :platform, :recipe_files, :arguments, :built_in_root) do
   def home
-    digest = Digest::SHA256.new
-    recipe_files.each { |file| digest << File.binread(file) }
-    File.join(RUBIES_CACHE, "ruby-#{version}-#{platform}-#{digest.hexdigest[0, 12]}")
+    File.join(RUBIES_CACHE, "ruby-#{version}-#{platform}-#{recipe_digest(recipe_files)}")
   end
 
   def windows?
@@ -32,7 +56,7 @@ CachedRuby = Struct.new(:version, :platform, :recipe_files, :arguments) do
   end
 
   # Where its rbconfig.rb will be: under the version of its library
-  # interface, which ends in 0 ("3.1.0" for 3.1.2).
+  # interface, which ends in 0 ("3.3.0" for 3.3.8).
   def rbconfig
     File.join(home, "lib", "ruby", version.sub(/\d+\z/, "0"), platform, "rbconfig.rb")
   end
@@ -44,6 +68,22 @@ CachedRuby = Struct.new(:version, :platform, :recipe_files, :arguments) do
 
   def ruby20?
     short_version == "2.0"
+  end
+
+  # Whether this machine can build it: Ruby 2.0 needs its source archive
+  # (RUBY_2_0_SOURCE), and the build root needs root's privileges.
+  def buildable?
+    (!ruby20? || ENV.key?("RUBY_2_0_SOURCE")) && (!built_in_root || build_root_possible?)
+  end
+
+  # The C++ compiler that builds libraries for it.
+  def cross_compiler
+    WINDOWS_COMPILERS.fetch(platform)
+  end
+
+  # Another tool of that compiler's binutils, such as "strip".
+  def cross_tool(tool)
+    cross_compiler.sub(/g\+\+\z/, tool)
   end
 end
 
@@ -61,34 +101,63 @@ def ruby_2_0_source
 end
 
 # Ruby 2.0 from its archive, with the patches and the stand-in beside it;
-# the machine's own Ruby version for Windows from Debian's source package.
+# the UCRT Rubies from Debian 13's source packages, in the build root. A
+# UCRT Ruby's version is that of its library interface: the recipe takes
+# the newest source the archive serves.
 RUBY_2_0_RECIPE = [File.join(RUBIES_RECIPES, "ruby20.sh"), File.join(RUBIES_RECIPES, "steps.sh"),
-                   *Dir[File.join(RUBIES_RECIPES, "ruby20", "*")].sort].freeze
-DEBIAN_RUBY_RECIPE = [File.join(RUBIES_RECIPES, "debian_ruby_windows.sh"), File.join(RUBIES_RECIPES, "steps.sh")].freeze
+                   File.join(RUBIES_RECIPES, "openssl.rb"), *Dir[File.join(RUBIES_RECIPES, "ruby20", "*")].sort].freeze
+UCRT_RUBY_RECIPE = [File.join(RUBIES_RECIPES, "debian_ruby_ucrt.sh"), File.join(RUBIES_RECIPES, "openssl.rb"),
+                    *Dir[File.join(RUBIES_RECIPES, "ucrt", "*")].sort, *BUILD_ROOT_RECIPE].freeze
 
-# RubyGems' and rake-compiler's name for what the Windows Rubies run on.
-WINDOWS_PLATFORM = "x64-mingw32".freeze
+# RubyGems' and rake-compiler's names for what the Windows Rubies run on:
+# the msvcrt Rubies up to 3.0, and the UCRT ones RubyInstaller ships since
+# 3.1; and the mingw-w64 compiler of each.
+WINDOWS_COMPILERS = { "x64-mingw32" => "x86_64-w64-mingw32-g++", "x64-mingw-ucrt" => "x86_64-w64-mingw32ucrt-g++" }.freeze
 WINDOWS_RUBIES = [
-  CachedRuby.new("2.0.0", WINDOWS_PLATFORM, RUBY_2_0_RECIPE, -> { [ruby_2_0_source, "x86_64-w64-mingw32"] }),
-  CachedRuby.new(RUBY_VERSION, WINDOWS_PLATFORM, DEBIAN_RUBY_RECIPE, -> { [] }),
+  CachedRuby.new("2.0.0", "x64-mingw32", RUBY_2_0_RECIPE, -> { [ruby_2_0_source, "x86_64-w64-mingw32"] }, false),
+  CachedRuby.new("3.3.0", "x64-mingw-ucrt", UCRT_RUBY_RECIPE, -> { ["ruby3.3"] }, true),
+  CachedRuby.new("3.4.0", "x64-mingw-ucrt", UCRT_RUBY_RECIPE, -> { ["ruby3.4"] }, true),
 ].freeze
-LINUX_RUBY_2_0 = CachedRuby.new("2.0.0", RbConfig::CONFIG["arch"], RUBY_2_0_RECIPE, -> { [ruby_2_0_source] })
+WINDOWS_PLATFORMS = WINDOWS_RUBIES.map(&:platform).uniq.freeze
+LINUX_RUBY_2_0 = CachedRuby.new("2.0.0", RbConfig::CONFIG["arch"], RUBY_2_0_RECIPE, -> { [ruby_2_0_source] }, false)
+
+# The Windows Rubies the tasks build for: those that RUBY_CC_VERSION names
+# ("2.0.0:3.3.0"), as rake-compiler reads it, or else all that this machine
+# can build.
+def selected_windows_rubies
+  versions = ENV["RUBY_CC_VERSION"].to_s.split(":")
+  return WINDOWS_RUBIES.select(&:buildable?) if versions.empty?
+
+  WINDOWS_RUBIES.select { |interpreter| versions.include?(interpreter.version) }
+end
+
+# Those of them whose compiler this machine has: rake-compiler builds for
+# these here, and for the others in the build root, which has theirs.
+def windows_rubies_compiled_here
+  selected_windows_rubies.select { |interpreter| system("which #{interpreter.cross_compiler} > /dev/null") }
+end
 
 # rake-compiler reads where the Windows Rubies are from
 # ~/.rake-compiler/config.yml, and from nowhere else. The project writes its
-# own file, naming the cached Rubies, under build/, and has rake-compiler
-# read that one by pointing HOME at it while the block defines the tasks: a
-# user's own configuration is neither read nor changed. RUBY_CC_VERSION,
-# rake-compiler's choice of Rubies, unset or empty means all of them.
+# own file, naming the cached Rubies compiled for here, under build/, and
+# has rake-compiler read that one by pointing HOME at it while the block
+# defines the tasks: a user's own configuration is neither read nor changed.
+# rake-compiler pairs each of those Rubies with each Windows platform, and
+# warns of the pairs that do not exist, which here says nothing: those
+# warnings are dropped.
 def with_windows_rubies_for_rake_compiler
+  rubies = windows_rubies_compiled_here
   home = File.join(BUILD_DIR, "rake-compiler")
   config_file = File.join(home, ".rake-compiler", "config.yml")
-  config = Hash[WINDOWS_RUBIES.map { |ruby| ["rbconfig-#{ruby.platform}-#{ruby.version}", ruby.rbconfig] }].to_yaml
+  config = Hash[rubies.map { |ruby| ["rbconfig-#{ruby.platform}-#{ruby.version}", ruby.rbconfig] }].to_yaml
   unless File.exist?(config_file) && File.read(config_file) == config
     FileUtils.mkdir_p(File.dirname(config_file))
     File.write(config_file, config)
   end
-  versions = ENV["RUBY_CC_VERSION"].to_s
-  versions = WINDOWS_RUBIES.map(&:version).join(":") if versions.empty?
-  with_environment("HOME" => home, "RUBY_CC_VERSION" => versions) { yield }
+  warnings = StringIO.new
+  stderr, $stderr = $stderr, warnings
+  with_environment("HOME" => home, "RUBY_CC_VERSION" => rubies.map(&:version).join(":")) { yield }
+ensure
+  $stderr = stderr
+  warnings.string.each_line { |line| $stderr.print(line) unless line.start_with?("no configuration section") }
 end

@@ -1,0 +1,113 @@
+#!/usr/bin/env bash
+# Cross-builds a 64-bit Windows Ruby for the Universal C runtime
+# (x64-mingw-ucrt, as RubyInstaller ships every Ruby since 3.1) from
+# Debian's source package PACKAGE (ruby3.3, ruby3.4), and installs it into
+# DEST, for the lanes that load the library into it under Wine.
+#
+#   test/rubies/in_root.sh ROOT test/rubies/debian_ruby_ucrt.sh DEST PACKAGE
+#
+# It runs inside the Debian 13 build root (debian13_root.sh), whose apt
+# knows the sources and which has the UCRT cross compiler. As with the other
+# recipes, the work happens beside DEST, which appears whole at the end or
+# not at all, and the install is staged and checked before it is kept.
+set -euo pipefail
+
+dest=$1
+package=$2
+here=$(cd "$(dirname "$0")" && pwd)
+# The UCRT toolchain's tools. configure names the platform x64-mingw-ucrt
+# only for the mingw32 host when it finds the UCRT runtime, so the host
+# stays x86_64-w64-mingw32 and every tool is named here.
+tools=x86_64-w64-mingw32ucrt
+# Extensions that need libraries this root has no Windows build of, and the
+# test-only ones. RubyGems needs zlib, psych and socket.
+skipped_extensions='-test-*,bigdecimal,coverage,fiddle,nkf,objspace,openssl,pty,racc/*,readline,ripper,syslog,win32ole'
+needed_extensions='zlib psych socket'
+
+work=$(mktemp -d "$dest.partial-XXXXXX")
+label="windows $package (ucrt)"
+. "$here/steps.sh"
+
+# Unpacks Debian's source package $1 into $work/$1, Debian's patches
+# applied, and sets $unpacked to its version. A listed version can be gone
+# from the archive (a security update that was superseded), so each is
+# tried, newest first.
+unpack_source() {
+  local name=$1 candidate
+  mkdir -p "$work/download-$name"
+  for candidate in $(apt-cache showsrc "$name" | sed -n 's/^Version: //p' | sort -rV); do
+    if (cd "$work/download-$name" &&
+        apt-get -o APT::Sandbox::User=root source --download-only "$name=$candidate") > "$work/download.log" 2>&1; then
+      logged "extract-$name" dpkg-source -x "$work/download-$name/${name}_${candidate#*:}.dsc" "$work/$name"
+      unpacked=$candidate
+      return 0
+    fi
+  done
+  cat "$work/download.log" >&2
+  echo "$label: no source of $name could be downloaded" >&2
+  return 1
+}
+
+step "getting Debian's $package and libyaml sources"
+unpack_source "$package"
+step "using $package $unpacked"
+unpack_source libyaml
+
+# Ruby's psych no longer bundles libyaml: it links a static one, built here
+# from its sources alone (Debian's carries no configure script).
+step "building libyaml"
+mkdir -p "$work/libyaml/include" "$work/libyaml/lib" "$work/libyaml/objects"
+yaml_version_part() { sed -n "s/^m4_define(\[YAML_$1\], \([0-9]*\))/\1/p" "$work/libyaml/configure.ac"; }
+yaml_major=$(yaml_version_part MAJOR) yaml_minor=$(yaml_version_part MINOR) yaml_patch=$(yaml_version_part PATCH)
+libyaml_version=$yaml_major.$yaml_minor.$yaml_patch
+(cd "$work/libyaml/objects" &&
+  logged libyaml "$tools-gcc" -c -O2 -DYAML_DECLARE_STATIC -DYAML_VERSION_STRING="\"$libyaml_version\"" \
+    -DYAML_VERSION_MAJOR="$yaml_major" -DYAML_VERSION_MINOR="$yaml_minor" -DYAML_VERSION_PATCH="$yaml_patch" \
+    -I"$work/libyaml/include" "$work/libyaml/src"/*.c &&
+  "$tools-ar" rcs "$work/libyaml/lib/libyaml.a" ./*.o)
+# zlib's static library alone in its folder, so that -lz cannot take the
+# import library of its DLL.
+mkdir -p "$work/zlib/include" "$work/zlib/lib"
+cp /usr/x86_64-w64-mingw32/include/zlib.h /usr/x86_64-w64-mingw32/include/zconf.h "$work/zlib/include"
+cp /usr/x86_64-w64-mingw32/lib/libz.a "$work/zlib/lib"
+
+source=$work/$package
+patch --quiet -p1 -d "$source" < "$here/ucrt/wine-ucrtbase.patch"
+# Debian's patches change configure.ac.
+(cd "$source" && logged autoconf autoconf)
+# The C API's conformance-test extensions are built along with the
+# interpreter's own, only to test the interpreter.
+rm -f "$source"/spec/ruby/optional/capi/ext/*.c
+
+mkdir -p "$work/build"
+cd "$work/build"
+step "configuring for x64-mingw-ucrt"
+# Without the stack protector, which would make the interpreter and every
+# library built for it import the toolchain's libssp-0.dll.
+logged configure env stack_protector=no "$source/configure" --host=x86_64-w64-mingw32 \
+  CC="$tools-gcc" CXX="$tools-g++" AR="$tools-ar" RANLIB="$tools-ranlib" NM="$tools-nm" \
+  OBJDUMP="$tools-objdump" OBJCOPY="$tools-objcopy" STRIP="$tools-strip" WINDRES="$tools-windres" \
+  DLLWRAP="$tools-dllwrap" LD="$tools-ld" AS="$tools-as" CPPFLAGS=-DYAML_DECLARE_STATIC \
+  --with-baseruby="$(command -v ruby)" --prefix="$dest" --enable-shared --disable-install-doc \
+  --with-libyaml-dir="$work/libyaml" --with-zlib-dir="$work/zlib" --with-out-ext="$skipped_extensions"
+grep -q '^arch *= *x64-mingw-ucrt' Makefile || { echo "$label: configure did not find the UCRT runtime" >&2; exit 1; }
+step "building (about 10 minutes on 2 cores)"
+logged make make -j"$(nproc)" main
+step "installing"
+# The host's RubyGems installs the default gems; Debian's would put them in
+# the host's own gem folder, upstream's puts them under the prefix. The
+# bundled gems are not in the source package, and the lanes need none.
+DEBIAN_DISABLE_RUBYGEMS_INTEGRATION=1 \
+  logged install make install-nodoc DESTDIR="$work/stage" INSTRUBY_OPTS=--exclude=bundled-gems
+
+stage=$work/stage$dest
+[ -f "$stage/bin/ruby.exe" ] || { echo "$label: no bin/ruby.exe was installed" >&2; exit 1; }
+# mkmf leaves out an extension that does not configure, and RubyGems cannot
+# install a gem without these.
+for extension in $needed_extensions; do
+  ls "$stage/lib/ruby/"*/x64-mingw-ucrt/"$extension.so" > /dev/null 2>&1 ||
+    { echo "$label: the $extension extension was not built (see make.log)" >&2; exit 1; }
+done
+# RubyGems loads openssl even to install a local gem.
+install -m 644 "$here/openssl.rb" "$stage/lib/ruby/site_ruby/${package#ruby}.0/openssl.rb"
+keep_staged_install
