@@ -4,18 +4,20 @@
 # Packages every build needs.
 BUILD_PACKAGES="ruby ruby-dev rake rake-compiler ruby-minitest g++ make binutils"
 
-# Packages the test lanes need on top.
-TEST_PACKAGES="cmake libgtest-dev valgrind cppcheck clang-tidy clang-format clang ruby-bundler"
+# Packages the test lanes and the benchmark need on top.
+TEST_PACKAGES="cmake libgtest-dev valgrind cppcheck clang-tidy clang-format clang ruby-bundler ruby-benchmark-ips"
 
 # Packages that building Ruby 2.0 from its source archive takes: its
 # configure script and parser are generated, and RubyGems needs zlib.
 RUBY_2_0_PACKAGES="autoconf bison patch xz-utils zlib1g-dev"
 
 # Packages of the Windows lanes: the cross compiler, GoogleTest's sources to
-# build with it, Wine to run the result, and the locale sources it needs; and
-# what cross-building the Windows Ruby takes: its zlib, the tools that unpack
-# and patch Debian's source package and regenerate its configure script.
-WINDOWS_PACKAGES="g++-mingw-w64-x86-64 googletest wine wine64 locales libz-mingw-w64-dev dpkg-dev autoconf"
+# build with it, Wine to run the result, and the locale sources it needs;
+# what cross-building Windows Ruby 2.0 takes on top of its own packages: its
+# zlib; and debootstrap, which makes the Debian 13 build root the UCRT
+# Rubies are built in (test/rubies/debian13_root.sh lists the packages it
+# installs there).
+WINDOWS_PACKAGES="g++-mingw-w64-x86-64 googletest wine wine64 locales libz-mingw-w64-dev debootstrap"
 
 # Prints those of the named packages that are not installed.
 missing_packages() {
