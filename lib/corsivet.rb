@@ -1,7 +1,8 @@
 # The gem's own name loads the library. A gem built from source holds it
-# here, as Corsivet.so; the precompiled Windows gem holds one for each Ruby
-# it was built for, in a folder named after that Ruby's version (2.0/, 3.1/),
-# which is put on the load path so that "Corsivet" names it from then on.
+# here, as Corsivet.so, and so does a precompiled gem built for one Ruby; a
+# precompiled gem built for several holds one for each, in a folder named
+# after that Ruby's version (3.3/, 3.4/), which is put on the load path so
+# that "Corsivet" names it from then on.
 #
 # The library is required by its exact name, suffix included: the
 # interpreter derives the entry point's name from the name asked for, and on
@@ -15,4 +16,14 @@ elsif !precompiled_for.empty?
   raise LoadError, "this corsivet gem is precompiled for Ruby #{precompiled_for.sort.join(' and ')}, not for " \
                    "Ruby #{RUBY_VERSION}: install the source gem instead (gem install corsivet --platform ruby)"
 end
-require "Corsivet.so"
+begin
+  require "Corsivet.so"
+rescue LoadError => error
+  # A source checkout holds no library until it is built: Bundler, for one,
+  # builds no extension of a gem it takes from a path.
+  checkout = File.expand_path("..", __dir__)
+  raise unless File.exist?(File.join(checkout, "Rakefile"))
+
+  raise LoadError, "#{error.message}: this source checkout of corsivet (#{checkout}) has not been built; " \
+                   "`rake compile` there builds the library (or install the gem: gem install corsivet)"
+end

@@ -93,20 +93,35 @@ class CorsivetTest < Minitest::Test
     }.each { |name, loading| assert_loads_once(name, loading) }
   end
 
-  # A precompiled gem holds a library per Ruby in folders named after their
-  # versions; on a Ruby it holds none for, the gem's file says so.
-  def test_precompiled_gem_for_other_rubies_refuses_by_name
-    Dir.mktmpdir("corsivet-precompiled-") do |lib|
-      FileUtils.cp(File.join(GEM_ROOT, "lib", "corsivet.rb"), lib)
-      %w[1.8 9.9].each do |version|
-        FileUtils.mkdir_p(File.join(lib, version))
-        FileUtils.touch(File.join(lib, version, "Corsivet.so"))
+  # When the gem's file finds no library for this Ruby, it says why: a
+  # precompiled gem holding libraries for other Rubies alone, or a source
+  # checkout that was never built. Run with RubyGems off and no folder
+  # holding a library on the load path, either of which could find one
+  # elsewhere.
+  def test_missing_library_is_explained
+    {
+      "precompiled for other Rubies" =>
+        [%w[lib/1.8/Corsivet.so lib/9.9/Corsivet.so],
+         /\A#{Regexp.escape("this corsivet gem is precompiled for Ruby 1.8 and 9.9, not for Ruby #{RUBY_VERSION}: " \
+                             "install the source gem instead (gem install corsivet --platform ruby)")}\z/],
+      "a source checkout never built" =>
+        [%w[Rakefile], /Corsivet\.so: this source checkout of corsivet \(.+\) has not been built; `rake compile` there/],
+    }.each do |name, (files, message)|
+      Dir.mktmpdir("corsivet-missing-") do |gem_root|
+        FileUtils.mkdir_p(File.join(gem_root, "lib"))
+        FileUtils.cp(File.join(GEM_ROOT, "lib", "corsivet.rb"), File.join(gem_root, "lib"))
+        files.each do |file|
+          FileUtils.mkdir_p(File.dirname(File.join(gem_root, file)))
+          FileUtils.touch(File.join(gem_root, file))
+        end
+        output, status = Open3.capture2e(RbConfig.ruby, "--disable-gems", "-e",
+                                         '$LOAD_PATH.reject! { |dir| File.exist?(File.join(dir, "Corsivet.so")) }; ' \
+                                         '$LOAD_PATH.unshift(ARGV[0]); ' \
+                                         'begin; require "corsivet"; rescue LoadError => e; print e.message; end',
+                                         File.join(gem_root, "lib"))
+        assert status.success?, "#{name}: #{output}"
+        assert_match message, output, name
       end
-      output, status = Open3.capture2e(RbConfig.ruby, "-I", lib, "-e",
-                                       'begin; require "corsivet"; rescue LoadError => e; print e.message; end')
-      assert status.success?, output
-      assert_equal "this corsivet gem is precompiled for Ruby 1.8 and 9.9, not for Ruby #{RUBY_VERSION}: " \
-                   "install the source gem instead (gem install corsivet --platform ruby)", output
     end
   end
 
