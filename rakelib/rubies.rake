@@ -55,7 +55,7 @@ namespace :test do
 
   desc "Install the gem with the Debian 13 build root's Ruby and run the Ruby tests against it"
   task root_ruby: BUILD_ROOT do
-    in_build_root("rake", "--directory", ROOT, "test:root_ruby:here")
+    in_build_root("rake", "test:root_ruby:here")
   end
 
   namespace :root_ruby do

@@ -94,8 +94,7 @@ namespace :gem do
     end
     elsewhere = selected_windows_rubies - here
     unless elsewhere.empty?
-      in_build_root("env", "RUBY_CC_VERSION=#{elsewhere.map(&:version).join(':')}", "rake", "--directory", ROOT,
-                    "gem:windows")
+      in_build_root("env", "RUBY_CC_VERSION=#{elsewhere.map(&:version).join(':')}", "rake", "gem:windows")
     end
   end
 end
@@ -138,9 +137,9 @@ end
 # refuse a gem that holds no library for it.
 def test_windows_ruby(interpreter)
   gem_command = windows_gem_command(interpreter)
-  # Ruby 2.0 has minitest 4 in its own library; the later build has none.
-  minitest = Gem::Specification.find_by_name("minitest").full_require_paths.first
-  minitest_options = interpreter.ruby20? ? [] : ["-I", windows_path(minitest)]
+  # Ruby 2.0 has minitest 4 in its own library; the UCRT Rubies, built
+  # without their bundled gems, have none, and take the build root's.
+  minitest_options = interpreter.ruby20? ? [] : ["-I", windows_path(build_root_minitest)]
   tests = RUBY_TESTS + [File.join(WINDOWS_TESTS, "test_common_app_data.rb")]
   in_throwaway_wine_prefix do |prefix|
     sh "wine", interpreter.executable, "-e", NO_COMPILER_ON_THE_PATH
@@ -163,6 +162,15 @@ def test_windows_ruby(interpreter)
       assert_windows_gem_refused(gem_command, windows_gem_holding(other, prefix), other)
     end
   end
+end
+
+# Where the build root keeps minitest, as seen from here: a minitest as new
+# as the Rubies built there (Ruby 3.4 no longer has the mutex_m that older
+# ones load).
+def build_root_minitest
+  folder = IO.popen([File.join(RUBIES_RECIPES, "in_root.sh"), BUILD_ROOT, "ruby", "-e",
+                     'print Gem::Specification.find_by_name("minitest").full_require_paths.first'], &:read)
+  File.join(BUILD_ROOT, folder)
 end
 
 # `interpreter`'s own gem command, run as its batch file runs it.
@@ -230,7 +238,7 @@ namespace :test do
     end
     install_from_gem_index(RbConfig.ruby)
     install_from_gem_index(LINUX_RUBY_2_0.executable) if LINUX_RUBY_2_0.buildable?
-    in_build_root("rake", "--directory", ROOT, "test:gem_index:here") if build_root_possible?
+    in_build_root("rake", "test:gem_index:here") if build_root_possible?
   end
 
   namespace :gem_index do

@@ -108,6 +108,11 @@ for extension in $needed_extensions; do
   ls "$stage/lib/ruby/"*/x64-mingw-ucrt/"$extension.so" > /dev/null 2>&1 ||
     { echo "$label: the $extension extension was not built (see make.log)" >&2; exit 1; }
 done
+# Ruby 3.4 imports winpthread's DLL, which RubyInstaller, too, ships beside
+# the interpreter.
+if "$tools-objdump" -p "$stage"/bin/x64-ucrt-ruby*.dll | grep 'DLL Name: libwinpthread-1.dll' > /dev/null; then
+  cp "/usr/$tools/lib/libwinpthread-1.dll" "$stage/bin/"
+fi
 # RubyGems loads openssl even to install a local gem.
 install -m 644 "$here/openssl.rb" "$stage/lib/ruby/site_ruby/${package#ruby}.0/openssl.rb"
 keep_staged_install

@@ -1,32 +1,32 @@
 #!/usr/bin/env bash
-# Runs COMMAND inside the build root ROOT, with the clone and the cache of
-# built Rubies at the same paths as outside, the machine's /proc and /dev,
-# and a plain environment.
+# Runs COMMAND inside the build root ROOT, in the clone's folder, with the
+# clone and the cache of built Rubies at the same paths as outside, the
+# machine's /proc and /dev, and a plain environment.
 #
 #   test/rubies/in_root.sh ROOT COMMAND [ARGUMENT...]
 #
-# The mounts are made in a private mount namespace, which ends with COMMAND:
-# none of them outlives it, and none is ever left in a folder that is later
-# deleted. Needs root, as chroot does.
+# The script runs itself again in a private mount namespace, where it makes
+# its mounts: they end with COMMAND, none outlives it, and none is ever left
+# in a folder that is later deleted. Needs root, as chroot does.
 set -euo pipefail
+
+if [ -z "${CORSIVET_MOUNT_NAMESPACE:-}" ]; then
+  CORSIVET_MOUNT_NAMESPACE=1 exec unshare --mount --propagation private "$0" "$@"
+fi
 
 root=$(cd "$1" && pwd)
 shift
-here=$(cd "$(dirname "$0")" && pwd)
-clone=$(cd "$here/../.." && pwd)
+clone=$(cd "$(dirname "$0")/../.." && pwd)
 cache=${XDG_CACHE_HOME:-$HOME/.cache}/corsivet
 
-exec unshare --mount --propagation private bash -euc '
-  root=$1 clone=$2 cache=$3
-  shift 3
-  mount -t proc proc "$root/proc"
-  mount --rbind /dev "$root/dev"
-  for folder in "$clone" "$cache"; do
-    mkdir -p "$folder" "$root$folder"
-    mount --bind "$folder" "$root$folder"
-  done
-  # apt in the root finds the archive through the machine'"'"'s name servers.
-  cp /etc/resolv.conf "$root/etc/resolv.conf"
-  exec chroot "$root" /usr/bin/env -i HOME=/root XDG_CACHE_HOME="${cache%/*}" LANG=C.UTF-8 \
-    PATH=/usr/sbin:/usr/bin:/sbin:/bin "$@"
-' in_root "$root" "$clone" "$cache" "$@"
+mount -t proc proc "$root/proc"
+mount --rbind /dev "$root/dev"
+for folder in "$clone" "$cache"; do
+  mkdir -p "$folder" "$root$folder"
+  mount --bind "$folder" "$root$folder"
+done
+# apt in the root finds the archive through the machine's name servers.
+cp /etc/resolv.conf "$root/etc/resolv.conf"
+# chroot starts in the root's /; the command, in the clone.
+exec chroot "$root" /usr/bin/env -i HOME=/root XDG_CACHE_HOME="${cache%/*}" LANG=C.UTF-8 \
+  PATH=/usr/sbin:/usr/bin:/sbin:/bin /bin/sh -c 'cd "$0" && exec "$@"' "$clone" "$@"

@@ -1,8 +1,9 @@
 # The interpreters the lanes load the library into besides the machine's own:
-# Windows Rubies cross-built here, and Ruby 2.0 for this machine. Each is
-# built once by a recipe in this folder and cached outside the clone, named
-# after its version, its platform and its recipe's files, so that a change
-# to any of them makes a new build and every clone on the machine shares it.
+# Windows Rubies cross-built here or in a Debian 13 build root, and Ruby 2.0
+# for this machine. Each, and the root, is built once by a recipe in this
+# folder and cached outside the clone, named after its recipe's files (and an
+# interpreter after its version and platform too), so that a change to any
+# of them makes a new build and every clone on the machine shares it.
 # Loaded by the Rakefile; rakelib/rubies.rake has the tasks that build them.
 require "digest"
 require "fileutils"
