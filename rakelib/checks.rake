@@ -62,7 +62,9 @@ namespace :test do
                      "UBSAN_OPTIONS" => "print_stacktrace=1:halt_on_error=1") do
       Rake::Task["test:ruby_under_asan"].invoke
     end
-    run_native_tests(File.join(BUILD_DIR, "native-asan"), "-DSANITIZE=ON") if tools_present?("test:asan's native half", "cmake")
+    if tools_present?("test:asan's native tests", "cmake")
+      run_native_tests(File.join(BUILD_DIR, "native-asan"), "-DSANITIZE=ON")
+    end
   end
 
   desc "Build with clang++ and run the Ruby tests against that build"

@@ -9,7 +9,10 @@ end
 
 [*WINDOWS_RUBIES, LINUX_RUBY_2_0].each do |interpreter|
   if interpreter.built_in_root
-    file interpreter.executable => BUILD_ROOT do
+    # The root must be there first, but it is no source to rebuild from:
+    # entering it updates its folder's time.
+    file interpreter.executable do
+      Rake::Task[BUILD_ROOT].invoke
       in_build_root("bash", interpreter.recipe_files.first, interpreter.home, *interpreter.arguments.call)
     end
   else

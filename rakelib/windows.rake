@@ -146,7 +146,8 @@ def test_windows_ruby(interpreter)
     run = lambda do |environment, files, cyrillic|
       gem_home = "C:/#{windows_gem_folder(interpreter, cyrillic)}"
       with_environment(environment.merge("GEM_HOME" => gem_home, "GEM_PATH" => gem_home)) do
-        sh "wine", *gem_command, "install", "--local", "--no-document", windows_path(File.join(ROOT, windows_gem(interpreter.platform)))
+        sh "wine", *gem_command, "install", "--local", "--no-document",
+           windows_path(File.join(ROOT, windows_gem(interpreter.platform)))
         sh "wine", interpreter.executable, *minitest_options, "-e", "ARGV.each { |test| require test }",
            *files.map { |test| windows_path(test) }
       end

@@ -113,7 +113,10 @@ UCRT_RUBY_RECIPE = [File.join(RUBIES_RECIPES, "debian_ruby_ucrt.sh"), File.join(
 # RubyGems' and rake-compiler's names for what the Windows Rubies run on:
 # the msvcrt Rubies up to 3.0, and the UCRT ones RubyInstaller ships since
 # 3.1; and the mingw-w64 compiler of each.
-WINDOWS_COMPILERS = { "x64-mingw32" => "x86_64-w64-mingw32-g++", "x64-mingw-ucrt" => "x86_64-w64-mingw32ucrt-g++" }.freeze
+WINDOWS_COMPILERS = {
+  "x64-mingw32" => "x86_64-w64-mingw32-g++",
+  "x64-mingw-ucrt" => "x86_64-w64-mingw32ucrt-g++",
+}.freeze
 WINDOWS_RUBIES = [
   CachedRuby.new("2.0.0", "x64-mingw32", RUBY_2_0_RECIPE, -> { [ruby_2_0_source, "x86_64-w64-mingw32"] }, false),
   CachedRuby.new("3.3.0", "x64-mingw-ucrt", UCRT_RUBY_RECIPE, -> { ["ruby3.3"] }, true),

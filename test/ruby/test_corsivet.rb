@@ -105,7 +105,8 @@ class CorsivetTest < Minitest::Test
          /\A#{Regexp.escape("this corsivet gem is precompiled for Ruby 1.8 and 9.9, not for Ruby #{RUBY_VERSION}: " \
                              "install the source gem instead (gem install corsivet --platform ruby)")}\z/],
       "a source checkout never built" =>
-        [%w[Rakefile], /Corsivet\.so: this source checkout of corsivet \(.+\) has not been built; `rake compile` there/],
+        [%w[Rakefile],
+         /Corsivet\.so: this source checkout of corsivet \(.+\) has not been built; `rake compile` there/],
     }.each do |name, (files, message)|
       Dir.mktmpdir("corsivet-missing-") do |gem_root|
         FileUtils.mkdir_p(File.join(gem_root, "lib"))
