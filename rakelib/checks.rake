@@ -108,7 +108,7 @@ task :lint do
   common = ["-std=c++11", "-I", File.join(ROOT, "extension"), "-I", File.join(ROOT, "module_location")]
   sh "clang-tidy", "--quiet", *posix_sources, "--", *common,
      "-isystem", RbConfig::CONFIG["rubyhdrdir"], "-isystem", RbConfig::CONFIG["rubyarchhdrdir"]
-  if system("which #{MINGW_CXX} > /dev/null")
+  if on_path?(MINGW_CXX)
     sh "clang-tidy", "--quiet", *windows_sources, "--", "--target=x86_64-w64-mingw32", *common,
        *system_include_options(MINGW_CXX)
   else

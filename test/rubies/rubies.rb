@@ -138,7 +138,7 @@ end
 # Those of them whose compiler this machine has: rake-compiler builds for
 # these here, and for the others in the build root, which has theirs.
 def windows_rubies_compiled_here
-  selected_windows_rubies.select { |interpreter| system("which #{interpreter.cross_compiler} > /dev/null") }
+  selected_windows_rubies.select { |interpreter| on_path?(interpreter.cross_compiler) }
 end
 
 # rake-compiler reads where the Windows Rubies are from
