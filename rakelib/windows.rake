@@ -8,6 +8,7 @@
 # - test:gem_index, every Ruby installing corsivet by name from one gem
 #   index, and each getting the gem made for it.
 require "rubygems/package"
+require "zlib"
 
 WINDOWS_TESTS = File.join(ROOT, "test", "windows")
 GEM_INDEX = File.join(BUILD_DIR, "gem-index")
@@ -224,10 +225,8 @@ namespace :test do
   desc "Every Ruby installs corsivet by name from a gem index of the source and precompiled gems, and gets its own"
   task gem_index: [:gem, "gem:windows", *(LINUX_RUBY_2_0.executable if LINUX_RUBY_2_0.buildable?)] do
     rm_rf GEM_INDEX
-    mkdir_p File.join(GEM_INDEX, "gems")
     platforms = selected_windows_rubies.map(&:platform).uniq
-    cp [GEM_FILE, *platforms.map { |platform| windows_gem(platform) }], File.join(GEM_INDEX, "gems")
-    sh "gem", "generate_index", "--directory", GEM_INDEX
+    write_gem_index(GEM_INDEX, [GEM_FILE, *platforms.map { |platform| windows_gem(platform) }])
     selected_windows_rubies.each do |interpreter|
       in_throwaway_wine_prefix do |prefix|
         with_environment("GEM_HOME" => "C:/gems", "GEM_PATH" => nil) do
@@ -245,6 +244,29 @@ namespace :test do
   namespace :gem_index do
     # The same for the Ruby running rake, in the build root.
     task(:here) { install_from_gem_index(RbConfig.ruby) }
+  end
+end
+
+# Writes a gem index of `gem_files` into `folder`, in the layout that
+# `gem install --source` reads on every RubyGems since 2.0: the gems under
+# gems/, each one's specification (Marshal, deflated) under quick/, and the
+# lists of what there is. RubyGems 3.5 moved `gem generate_index` into a gem
+# of its own, rubygems-generate_index, which Debian does not package.
+def write_gem_index(folder, gem_files)
+  marshal = "Marshal.#{Gem.marshal_version}"
+  mkdir_p [File.join(folder, "gems"), File.join(folder, "quick", marshal)]
+  cp gem_files, File.join(folder, "gems")
+  specs = gem_files.map { |file| Gem::Package.new(file).spec }
+  specs.each do |spec|
+    File.binwrite(File.join(folder, "quick", marshal, "#{spec.full_name}.gemspec.rz"),
+                  Zlib::Deflate.deflate(Marshal.dump(spec)))
+  end
+  tuples = specs.map { |spec| [spec.name, spec.version, spec.original_platform.to_s] }
+  prerelease, released = tuples.partition { |_, version, _| version.prerelease? }
+  latest = released.group_by { |name, _, platform| [name, platform] }.values.map { |same| same.max_by { |t| t[1] } }
+  { "specs" => released, "latest_specs" => latest, "prerelease_specs" => prerelease }.each do |list, entries|
+    path = File.join(folder, "#{list}.#{Gem.marshal_version}.gz")
+    Zlib::GzipWriter.open(path) { |gz| gz.write(Marshal.dump(entries)) }
   end
 end
 
