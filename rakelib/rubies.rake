@@ -8,17 +8,16 @@ file BUILD_ROOT do
 end
 
 [*WINDOWS_RUBIES, LINUX_RUBY_2_0].each do |interpreter|
-  if interpreter.built_in_root
-    # The root must be there first, but it is no source to rebuild from:
-    # entering it updates its folder's time.
-    file interpreter.executable do
+  file interpreter.executable do
+    recipe = ["bash", interpreter.recipe_files.first, interpreter.home, *interpreter.arguments.call]
+    if interpreter.built_in_root
+      # The root must be there first, but it is no source to rebuild from:
+      # entering it updates its folder's time.
       Rake::Task[BUILD_ROOT].invoke
-      in_build_root("bash", interpreter.recipe_files.first, interpreter.home, *interpreter.arguments.call)
-    end
-  else
-    file interpreter.executable do
+      in_build_root(*recipe)
+    else
       mkdir_p RUBIES_CACHE
-      sh "bash", interpreter.recipe_files.first, interpreter.home, *interpreter.arguments.call
+      sh(*recipe)
     end
   end
   # What rake-compiler asks for, made by the build.
@@ -36,17 +35,14 @@ end
 # Installs the source gem with the gem command of the Linux Ruby `ruby`,
 # whose RubyGems builds the extension with that Ruby's mkmf, as a user's
 # install does, and runs the Ruby tests against the installed gem, found
-# through RubyGems with no -I; the Ruby's own gem folders stay on its path,
-# for the minitest it may keep there.
+# through RubyGems with no -I.
 def test_installed_source_gem(ruby)
-  Dir.mktmpdir("corsivet-installed-") do |gem_home|
-    with_environment("GEM_HOME" => gem_home, "GEM_PATH" => nil, "RUBYLIB" => nil, "RUBYOPT" => nil) do
-      sh ruby, File.join(File.dirname(ruby), "gem"), "install", "--local", "--no-document", GEM_FILE
-      library = Dir[File.join(gem_home, "gems", "*", "lib", LIBRARY_FILE)].first
-      needed = `readelf --dynamic #{library}`.scan(/\(NEEDED\).*\[(.+)\]/).flatten
-      needed.grep(/libstdc\+\+|libgcc_s/).empty? or raise "#{library} needs the shared C++ runtime: #{needed.join(' ')}"
-      sh ruby, "-e", "ARGV.each { |test| require test }", *RUBY_TESTS
-    end
+  with_empty_gem_home(ruby) do |gem_command, gem_home|
+    sh(*gem_command, "install", "--local", "--no-document", GEM_FILE)
+    library = Dir[File.join(gem_home, "gems", "*", "lib", LIBRARY_FILE)].first
+    needed = `readelf --dynamic #{library}`.scan(/\(NEEDED\).*\[(.+)\]/).flatten
+    needed.grep(/libstdc\+\+|libgcc_s/).empty? or raise "#{library} needs the shared C++ runtime: #{needed.join(' ')}"
+    sh ruby, "-e", "ARGV.each { |test| require test }", *RUBY_TESTS
   end
 end
 

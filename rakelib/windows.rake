@@ -278,11 +278,9 @@ LOAD_AND_ANSWER = 'require "corsivet"; puts "#{RUBY_VERSION}: #{Veltrane.commonA
 # Installs corsivet from the index with the gem command of the Linux Ruby
 # `ruby`, which must build the source gem, and loads it.
 def install_from_gem_index(ruby)
-  Dir.mktmpdir("corsivet-index-gems-") do |gem_home|
-    with_environment("GEM_HOME" => gem_home, "GEM_PATH" => nil, "RUBYLIB" => nil, "RUBYOPT" => nil) do
-      sh ruby, File.join(File.dirname(ruby), "gem"), *INSTALL_FROM_INDEX, "file://#{GEM_INDEX}/"
-      sh ruby, "-e", LOAD_AND_ANSWER
-    end
+  with_empty_gem_home(ruby) do |gem_command, gem_home|
+    sh(*gem_command, *INSTALL_FROM_INDEX, "file://#{GEM_INDEX}/")
+    sh ruby, "-e", LOAD_AND_ANSWER
     assert_installed(gem_home, GEM_SPEC.full_name)
   end
 end

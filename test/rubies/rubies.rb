@@ -158,10 +158,11 @@ def with_windows_rubies_for_rake_compiler
     FileUtils.mkdir_p(File.dirname(config_file))
     File.write(config_file, config)
   end
-  warnings = StringIO.new
-  stderr, $stderr = $stderr, warnings
-  with_environment("HOME" => home, "RUBY_CC_VERSION" => rubies.map(&:version).join(":")) { yield }
-ensure
-  $stderr = stderr
-  warnings.string.each_line { |line| $stderr.print(line) unless line.start_with?("no configuration section") }
+  stderr, $stderr = $stderr, StringIO.new
+  begin
+    with_environment("HOME" => home, "RUBY_CC_VERSION" => rubies.map(&:version).join(":")) { yield }
+  ensure
+    warnings, $stderr = $stderr, stderr
+    warnings.string.each_line { |line| $stderr.print(line) unless line.start_with?("no configuration section") }
+  end
 end
