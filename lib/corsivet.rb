@@ -20,10 +20,17 @@ begin
   require "Corsivet.so"
 rescue LoadError => error
   # A source checkout holds no library until it is built: Bundler, for one,
-  # builds no extension of a gem it takes from a path.
+  # builds no extension of a gem it takes from a path. A library that is
+  # there and does not load (built for another Ruby, say) is another matter,
+  # which the loader's own message tells.
+  require "rbconfig"
   checkout = File.expand_path("..", __dir__)
-  raise unless File.exist?(File.join(checkout, "Rakefile"))
+  built = File.exist?(File.join(__dir__, "Corsivet.#{RbConfig::CONFIG['DLEXT']}"))
+  raise if built || !File.exist?(File.join(checkout, "Rakefile"))
 
-  raise LoadError, "#{error.message}: this source checkout of corsivet (#{checkout}) has not been built; " \
+  # did_you_mean appends its suggestions to the message, on lines of their
+  # own, where Ruby has it: the sentence goes on from the original.
+  original = error.respond_to?(:original_message) ? error.original_message : error.message
+  raise LoadError, "#{original}: this source checkout of corsivet (#{checkout}) has not been built; " \
                    "`rake compile` there builds the library (or install the gem: gem install corsivet)"
 end

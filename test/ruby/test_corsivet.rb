@@ -18,13 +18,18 @@ class CorsivetTest < Minitest::Test
     else "/usr/share"
     end
 
+  # This interpreter, to start afresh. Under RUBY_BOX=1 a Ruby with boxes
+  # warns at start that they are experimental, which is no part of what a
+  # test reads: it is told not to.
+  RUBY = [RbConfig.ruby, *("-W:no-experimental" if defined?(Ruby::Box))].freeze
+
   # Runs `script` in a fresh interpreter that finds the library where this
   # one did; returns its output and exit status.
   # The environment is handed over only when there is one: Ruby 2.0 for
   # Windows, as the lanes build it, can crash inside spawn when given one
   # (even an empty one) together with the redirections Open3 makes.
   def run_ruby(script, environment = {})
-    command = [RbConfig.ruby, "-I", LIBRARY_DIR, "-I", File.join(GEM_ROOT, "lib"), "-e", script]
+    command = [*RUBY, "-I", LIBRARY_DIR, "-I", File.join(GEM_ROOT, "lib"), "-e", script]
     Open3.capture2e(*(environment.empty? ? command : [environment, *command]))
   end
 
@@ -93,11 +98,14 @@ class CorsivetTest < Minitest::Test
     }.each { |name, loading| assert_loads_once(name, loading) }
   end
 
-  # When the gem's file finds no library for this Ruby, it says why: a
-  # precompiled gem holding libraries for other Rubies alone, or a source
-  # checkout that was never built. Run with RubyGems off and no folder
-  # holding a library on the load path, either of which could find one
-  # elsewhere.
+  # When the gem's file finds no library for this Ruby, it says why, in one
+  # sentence: a precompiled gem holding libraries for other Rubies alone, or
+  # a source checkout that was never built; one that was, but whose library
+  # does not load, is left to the loader's own message. Run with RubyGems off and no
+  # folder holding a library on the load path, either of which could find
+  # one elsewhere, but with did_you_mean, where the Ruby has it, which adds
+  # to the message of a LoadError the names it finds on the load path it
+  # started with: corsivet among them.
   def test_missing_library_is_explained
     {
       "precompiled for other Rubies" =>
@@ -106,7 +114,9 @@ class CorsivetTest < Minitest::Test
                              "install the source gem instead (gem install corsivet --platform ruby)")}\z/],
       "a source checkout never built" =>
         [%w[Rakefile],
-         /Corsivet\.so: this source checkout of corsivet \(.+\) has not been built; `rake compile` there/],
+         /\Acannot load such file -- Corsivet\.so: this source checkout of corsivet \(.+\) has not been built; `rake compile` there [^\n]+\)\z/],
+      "a source checkout built, but not loadable" =>
+        [%W[Rakefile lib/Corsivet.#{RbConfig::CONFIG['DLEXT']}], /\A(?!.*has not been built).*Corsivet\./m],
     }.each do |name, (files, message)|
       Dir.mktmpdir("corsivet-missing-") do |gem_root|
         FileUtils.mkdir_p(File.join(gem_root, "lib"))
@@ -115,11 +125,12 @@ class CorsivetTest < Minitest::Test
           FileUtils.mkdir_p(File.dirname(File.join(gem_root, file)))
           FileUtils.touch(File.join(gem_root, file))
         end
-        output, status = Open3.capture2e(RbConfig.ruby, "--disable-gems", "-e",
+        lib = File.join(gem_root, "lib")
+        output, status = Open3.capture2e(*RUBY, "--disable-gems", "-I", lib, "-e",
+                                         'begin; require "did_you_mean"; rescue LoadError; end; ' \
                                          '$LOAD_PATH.reject! { |dir| File.exist?(File.join(dir, "Corsivet.so")) }; ' \
                                          '$LOAD_PATH.unshift(ARGV[0]); ' \
-                                         'begin; require "corsivet"; rescue LoadError => e; print e.message; end',
-                                         File.join(gem_root, "lib"))
+                                         'begin; require "corsivet"; rescue LoadError => e; print e.message; end', lib)
         assert status.success?, "#{name}: #{output}"
         assert_match message, output, name
       end
@@ -127,6 +138,7 @@ class CorsivetTest < Minitest::Test
   end
 
   def test_bundler_require_loads_it_once
+    skip "Bundler.require fails inside Bundler under RUBY_BOX=1" if defined?(Ruby::Box) && Ruby::Box.enabled?
     begin
       Gem::Specification.find_by_name("bundler")
     rescue Gem::LoadError
@@ -140,12 +152,34 @@ class CorsivetTest < Minitest::Test
     end
   end
 
+  # A Ractor's result is its `take` up to Ruby 3.4, its `value` from 4.0 on.
   def test_ractors_may_call_it
     skip "this interpreter has no Ractors" unless defined?(Ractor)
     output, status = run_ruby('Warning[:experimental] = false; require "Corsivet"; ' \
-                              "print Ractor.new { Veltrane.commonAppDataPath }.take")
+                              "ractor = Ractor.new { Veltrane.commonAppDataPath }; " \
+                              "print ractor.respond_to?(:take) ? ractor.take : ractor.value")
     assert status.success?, output
     assert_equal EXPECTED_FOLDER, output.encode("UTF-8", invalid: :replace)
+  end
+
+  # What a Ruby with boxes says once at start under RUBY_BOX=1.
+  BOX_WARNING = /\A.*warning: Ruby::Box is experimental, and the behavior may change in the future!\n(See \S+ for known issues, etc\.\n)?/
+
+  # Under RUBY_BOX=1 each box loads a copy of the library of its own: the
+  # main box and two new ones each answer with the folder from a module of
+  # their own, and the process ends with no warning but Ruby's own.
+  def test_each_box_loads_the_library_for_itself
+    skip "this interpreter has no boxes" unless defined?(Ruby::Box)
+    script = 'require "corsivet"; boxes = Array.new(2) { Ruby::Box.new }; ' \
+             'boxes.each { |box| box.load_path.replace($LOAD_PATH); box.require("corsivet") }; ' \
+             "modules = [Veltrane, *boxes.map { |box| box::Veltrane }]; GC.start; " \
+             "puts modules.map(&:commonAppDataPath), modules.uniq.size"
+    output, errors, status = Open3.capture3({ "RUBY_BOX" => "1" }, RbConfig.ruby, "-I", LIBRARY_DIR,
+                                            "-I", File.join(GEM_ROOT, "lib"), "-e", script)
+    assert status.success?, errors
+    assert_equal [EXPECTED_FOLDER] * 3 + ["3"], output.encode("UTF-8", invalid: :replace).lines.map(&:chomp)
+    assert_match BOX_WARNING, errors
+    assert_empty errors.sub(BOX_WARNING, "")
   end
 
   def test_name_bound_to_a_non_module_makes_require_raise_type_error
