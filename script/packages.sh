@@ -7,14 +7,15 @@ BUILD_PACKAGES="ruby ruby-dev rake rake-compiler ruby-minitest g++ make binutils
 # Packages the test lanes and the benchmark need on top.
 TEST_PACKAGES="cmake libgtest-dev valgrind cppcheck clang-tidy clang-format clang ruby-bundler ruby-benchmark-ips"
 
-# Packages that building Ruby 2.0 from its source archive takes: its
-# configure script and parser are generated, and RubyGems needs zlib.
-RUBY_2_0_PACKAGES="autoconf bison patch xz-utils zlib1g-dev"
+# Packages that building the Linux Rubies from their source archives takes:
+# Ruby 2.0's configure script and parser are generated, RubyGems needs zlib,
+# and Ruby 4.0's psych a libyaml.
+RUBY_ARCHIVE_PACKAGES="autoconf bison patch xz-utils zlib1g-dev libyaml-dev"
 
 # Packages of the Windows lanes: the cross compiler, GoogleTest's sources to
 # build with it, Wine to run the result, and the locale sources it needs;
-# what cross-building Windows Ruby 2.0 takes on top of its own packages: its
-# zlib; and debootstrap, which makes the Debian 13 build root the UCRT
+# what cross-building Windows Ruby 2.0 takes on top of the archive
+# packages: its zlib; and debootstrap, which makes the Debian 13 build root the UCRT
 # Rubies are built in (test/rubies/debian13_root.sh lists the packages it
 # installs there).
 WINDOWS_PACKAGES="g++-mingw-w64-x86-64 googletest wine wine64 locales libz-mingw-w64-dev debootstrap"

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs COMMAND inside the build root ROOT, in the clone's folder, with the
-# clone and the cache of built Rubies at the same paths as outside, the
-# machine's /proc and /dev, and a plain environment.
+# clone, the cache of built Rubies and the folder of Ruby archives that
+# RUBY_ARCHIVES names at the same paths as outside, the machine's /proc and
+# /dev, and a plain environment.
 #
 #   test/rubies/in_root.sh ROOT COMMAND [ARGUMENT...]
 #
@@ -18,10 +19,16 @@ root=$(cd "$1" && pwd)
 shift
 clone=$(cd "$(dirname "$0")/../.." && pwd)
 cache=${XDG_CACHE_HOME:-$HOME/.cache}/corsivet
+folders=("$clone" "$cache")
+archives=
+if [ -n "${RUBY_ARCHIVES:-}" ] && [ -d "$RUBY_ARCHIVES" ]; then
+  archives=$(cd "$RUBY_ARCHIVES" && pwd)
+  folders+=("$archives")
+fi
 
 mount -t proc proc "$root/proc"
 mount --rbind /dev "$root/dev"
-for folder in "$clone" "$cache"; do
+for folder in "${folders[@]}"; do
   mkdir -p "$folder" "$root$folder"
   mount --bind "$folder" "$root$folder"
 done
@@ -29,4 +36,4 @@ done
 cp /etc/resolv.conf "$root/etc/resolv.conf"
 # chroot starts in the root's /; the command, in the clone.
 exec chroot "$root" /usr/bin/env -i HOME=/root XDG_CACHE_HOME="${cache%/*}" LANG=C.UTF-8 \
-  PATH=/usr/sbin:/usr/bin:/sbin:/bin /bin/sh -c 'cd "$0" && exec "$@"' "$clone" "$@"
+  ${archives:+RUBY_ARCHIVES="$archives"} PATH=/usr/sbin:/usr/bin:/sbin:/bin /bin/sh -c 'cd "$0" && exec "$@"' "$clone" "$@"

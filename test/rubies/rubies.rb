@@ -1,6 +1,6 @@
 # The interpreters the lanes load the library into besides the machine's own:
 # Windows Rubies cross-built here or in a Debian 13 build root, and Ruby 2.0
-# for this machine. Each, and the root, is built once by a recipe in this
+# and 4.0 for this machine. Each, and the root, is built once by a recipe in this
 # folder and cached outside the clone, named after its recipe's files (and an
 # interpreter after its version and platform too), so that a change to any
 # of them makes a new build and every clone on the machine shares it.
@@ -13,8 +13,14 @@ require "yaml"
 RUBIES_RECIPES = File.join(ROOT, "test", "rubies")
 RUBIES_CACHE = File.join(ENV.fetch("XDG_CACHE_HOME", File.join(Dir.home, ".cache")), "corsivet")
 
-RUBY_2_0_ARCHIVE = "ruby-2.0.0-p648.tar.xz".freeze
-RUBY_2_0_SHA256 = "1af49194440f2ff748997b3bf1d0c8da8ec48400174b9553fc2d847f12745f50".freeze
+# The source archives of the Rubies no Debian suite has, as the folder
+# RUBY_ARCHIVES names holds them (.ci/run names ../shared/ruby), and the
+# SHA-256 each must have.
+RUBY_ARCHIVES_SHA256 = {
+  "ruby-2.0.0-p648.tar.xz" => "1af49194440f2ff748997b3bf1d0c8da8ec48400174b9553fc2d847f12745f50",
+  "ruby-3.2.9.tar.xz" => "544c9777045a2885bb7b3c66c3050cd03780c532328387338cc5cc0654ca96a8",
+  "ruby-4.0.0.tar.xz" => "d945955a9992605d1cf973d1354391e6958168d8629bbbdf7eb16a71b0bd3036",
+}.freeze
 
 # The first 12 hex digits of the SHA-256 over `files`: what names a cached
 # build after the recipe that made it.
@@ -40,16 +46,40 @@ def in_build_root(*command)
   sh File.join(RUBIES_RECIPES, "in_root.sh"), BUILD_ROOT, *command
 end
 
-# A cached interpreter: where it lives and how it is built.
-# The recipe is its first file; `arguments` gives what it takes after DEST.
-# One built in the build root has the root's recipe among its files.
-CachedRuby = Struct.new(:version, :platform, :recipe_files, :arguments, :built_in_root) do
+# A cached interpreter: where it lives and how it is built. `source` is
+# the release archive it is built from, or the Debian source package. The
+# UCRT Rubies are cross-built in the build root by ruby_ucrt.sh, the others
+# here by ruby_archive.sh, with the patches of their version's folder.
+CachedRuby = Struct.new(:version, :platform, :source) do
   def home
     File.join(RUBIES_CACHE, "ruby-#{version}-#{platform}-#{recipe_digest(recipe_files)}")
   end
 
   def windows?
     platform.include?("mingw")
+  end
+
+  def built_in_root?
+    platform == "x64-mingw-ucrt"
+  end
+
+  def archive?
+    source.end_with?(".tar.xz")
+  end
+
+  # The recipe first, then every other file that shapes the build.
+  def recipe_files
+    return UCRT_RUBY_RECIPE if built_in_root?
+
+    patches = Dir[File.join(RUBIES_RECIPES, "ruby#{short_version.delete('.')}", "*")].sort
+    [File.join(RUBIES_RECIPES, "ruby_archive.sh"), File.join(RUBIES_RECIPES, "steps.sh"),
+     File.join(RUBIES_RECIPES, "openssl.rb"), *patches]
+  end
+
+  # What the recipe takes after DEST: the checked archive or the package,
+  # and the host to cross-build for, where the recipe does not know it.
+  def recipe_arguments
+    [archive? ? ruby_archive(source) : source, *("x86_64-w64-mingw32" if platform == "x64-mingw32")]
   end
 
   def executable
@@ -71,10 +101,10 @@ CachedRuby = Struct.new(:version, :platform, :recipe_files, :arguments, :built_i
     short_version == "2.0"
   end
 
-  # Whether this machine can build it: Ruby 2.0 needs its source archive
-  # (RUBY_2_0_SOURCE), and the build root needs root's privileges.
+  # Whether this machine can build it: an archive must be given
+  # (RUBY_ARCHIVES), and the build root needs root's privileges.
   def buildable?
-    (!ruby20? || ENV.key?("RUBY_2_0_SOURCE")) && (!built_in_root || build_root_possible?)
+    (!archive? || ENV.key?("RUBY_ARCHIVES")) && (!built_in_root? || build_root_possible?)
   end
 
   # The C++ compiler that builds libraries for it.
@@ -88,26 +118,22 @@ CachedRuby = Struct.new(:version, :platform, :recipe_files, :arguments, :built_i
   end
 end
 
-# The Ruby 2.0 source archive named by RUBY_2_0_SOURCE, checked.
-def ruby_2_0_source
-  archive = ENV["RUBY_2_0_SOURCE"].to_s
-  if archive.empty? || !File.file?(archive)
-    raise "Ruby 2.0 is built from #{RUBY_2_0_ARCHIVE}: set RUBY_2_0_SOURCE to its path, as in " \
-          "RUBY_2_0_SOURCE=#{File.expand_path('../shared/ruby', ROOT)}/#{RUBY_2_0_ARCHIVE}" \
-          "#{" (#{archive.inspect} is not a file)" unless archive.empty?}"
+# The archive `name` in the folder RUBY_ARCHIVES names, checked.
+def ruby_archive(name)
+  folder = ENV["RUBY_ARCHIVES"].to_s
+  archive = File.expand_path(name, folder)
+  unless !folder.empty? && File.file?(archive)
+    raise "#{name} is needed: set RUBY_ARCHIVES to the folder that holds it, as in " \
+          "RUBY_ARCHIVES=#{File.expand_path('../shared/ruby', ROOT)}" \
+          "#{" (#{folder.inspect} holds no #{name})" unless folder.empty?}"
   end
+  expected = RUBY_ARCHIVES_SHA256.fetch(name)
   actual = Digest::SHA256.file(archive).hexdigest
-  actual == RUBY_2_0_SHA256 or raise "#{archive} has SHA-256 #{actual}, not #{RUBY_2_0_SHA256} of #{RUBY_2_0_ARCHIVE}"
+  actual == expected or raise "#{archive} has SHA-256 #{actual}, not #{expected}"
   archive
 end
 
-# Ruby 2.0 from its archive, with the patches and the stand-in beside it;
-# the UCRT Rubies from Debian 13's source packages, in the build root. A
-# UCRT Ruby's version is that of its library interface: the recipe takes
-# the newest source the archive serves.
-RUBY_2_0_RECIPE = [File.join(RUBIES_RECIPES, "ruby20.sh"), File.join(RUBIES_RECIPES, "steps.sh"),
-                   File.join(RUBIES_RECIPES, "openssl.rb"), *Dir[File.join(RUBIES_RECIPES, "ruby20", "*")].sort].freeze
-UCRT_RUBY_RECIPE = [File.join(RUBIES_RECIPES, "debian_ruby_ucrt.sh"), File.join(RUBIES_RECIPES, "openssl.rb"),
+UCRT_RUBY_RECIPE = [File.join(RUBIES_RECIPES, "ruby_ucrt.sh"), File.join(RUBIES_RECIPES, "openssl.rb"),
                     *Dir[File.join(RUBIES_RECIPES, "ucrt", "*")].sort, *BUILD_ROOT_RECIPE].freeze
 
 # RubyGems' and rake-compiler's names for what the Windows Rubies run on:
@@ -117,14 +143,21 @@ WINDOWS_COMPILERS = {
   "x64-mingw32" => "x86_64-w64-mingw32-g++",
   "x64-mingw-ucrt" => "x86_64-w64-mingw32ucrt-g++",
 }.freeze
+# A UCRT Ruby's version is that of its library interface: from a Debian
+# package, the recipe takes the newest source the archive serves.
 WINDOWS_RUBIES = [
-  CachedRuby.new("2.0.0", "x64-mingw32", RUBY_2_0_RECIPE, -> { [ruby_2_0_source, "x86_64-w64-mingw32"] }, false),
-  CachedRuby.new("3.3.0", "x64-mingw-ucrt", UCRT_RUBY_RECIPE, -> { ["ruby3.3"] }, true),
-  CachedRuby.new("3.4.0", "x64-mingw-ucrt", UCRT_RUBY_RECIPE, -> { ["ruby3.4"] }, true),
+  CachedRuby.new("2.0.0", "x64-mingw32", "ruby-2.0.0-p648.tar.xz"),
+  CachedRuby.new("3.2.0", "x64-mingw-ucrt", "ruby-3.2.9.tar.xz"),
+  CachedRuby.new("3.3.0", "x64-mingw-ucrt", "ruby3.3"),
+  CachedRuby.new("3.4.0", "x64-mingw-ucrt", "ruby3.4"),
+  CachedRuby.new("4.0.0", "x64-mingw-ucrt", "ruby-4.0.0.tar.xz"),
 ].freeze
 WINDOWS_PLATFORMS = WINDOWS_RUBIES.map(&:platform).uniq.freeze
-LINUX_RUBY_2_0 = CachedRuby.new("2.0.0", RbConfig::CONFIG["arch"], RUBY_2_0_RECIPE, -> { [ruby_2_0_source] }, false)
-
+# The Linux Rubies built here, whose own gem command installs the source gem.
+LINUX_RUBIES = [
+  CachedRuby.new("2.0.0", RbConfig::CONFIG["arch"], "ruby-2.0.0-p648.tar.xz"),
+  CachedRuby.new("4.0.0", RbConfig::CONFIG["arch"], "ruby-4.0.0.tar.xz"),
+].freeze
 # The Windows Rubies the tasks build for: those that RUBY_CC_VERSION names
 # ("2.0.0:3.3.0"), as rake-compiler reads it, or else all that this machine
 # can build.

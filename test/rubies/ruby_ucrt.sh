@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Cross-builds a 64-bit Windows Ruby for the Universal C runtime
-# (x64-mingw-ucrt, as RubyInstaller ships every Ruby since 3.1) from
-# Debian's source package PACKAGE (ruby3.3, ruby3.4), and installs it into
-# DEST, for the lanes that load the library into it under Wine.
+# (x64-mingw-ucrt, as RubyInstaller ships every Ruby since 3.1) and installs
+# it into DEST, for the lanes that load the library into it under Wine.
+# SOURCE is Debian's source package of that Ruby (ruby3.3, ruby3.4), or,
+# for a Ruby no Debian suite has, its release archive (ruby-3.2.9.tar.xz).
 #
-#   test/rubies/in_root.sh ROOT test/rubies/debian_ruby_ucrt.sh DEST PACKAGE
+#   test/rubies/in_root.sh ROOT test/rubies/ruby_ucrt.sh DEST SOURCE
 #
 # It runs inside the Debian 13 build root (debian13_root.sh), whose apt
 # knows the sources and which has the UCRT cross compiler. As with the other
@@ -13,7 +14,7 @@
 set -euo pipefail
 
 dest=$1
-package=$2
+ruby_source=$2
 here=$(cd "$(dirname "$0")" && pwd)
 # The UCRT toolchain's tools. configure names the platform x64-mingw-ucrt
 # only for the mingw32 host when it finds the UCRT runtime, so the host
@@ -25,7 +26,7 @@ skipped_extensions='-test-*,bigdecimal,coverage,fiddle,nkf,objspace,openssl,pty,
 needed_extensions='zlib psych socket'
 
 work=$(mktemp -d "$dest.partial-XXXXXX")
-label="windows $package (ucrt)"
+label="windows ruby $(basename "$ruby_source" .tar.xz) (ucrt)"
 . "$here/steps.sh"
 
 # Unpacks Debian's source package $1 into $work/$1, Debian's patches
@@ -48,9 +49,21 @@ unpack_source() {
   return 1
 }
 
-step "getting Debian's $package and libyaml sources"
-unpack_source "$package"
-step "using $package $unpacked"
+# The interpreter's sources into $source: a release archive as it is,
+# less the bundled gems, which Debian's source packages do not carry either
+# and no lane needs; or Debian's package.
+if [ -f "$ruby_source" ]; then
+  step "unpacking $ruby_source"
+  tar -xJf "$ruby_source" -C "$work"
+  source=$work/$(basename "$ruby_source" .tar.xz)
+  rm -rf "$source/.bundle" "$source/gems/"*.gem
+  step "getting Debian's libyaml source"
+else
+  step "getting Debian's $ruby_source and libyaml sources"
+  unpack_source "$ruby_source"
+  step "using $ruby_source $unpacked"
+  source=$work/$ruby_source
+fi
 unpack_source libyaml
 
 # Ruby's psych no longer bundles libyaml: it links a static one, built here
@@ -71,10 +84,14 @@ mkdir -p "$work/zlib/include" "$work/zlib/lib"
 cp /usr/x86_64-w64-mingw32/include/zlib.h /usr/x86_64-w64-mingw32/include/zconf.h "$work/zlib/include"
 cp /usr/x86_64-w64-mingw32/lib/libz.a "$work/zlib/lib"
 
-source=$work/$package
-patch --quiet -p1 -d "$source" < "$here/ucrt/wine-ucrtbase.patch"
-# Debian's patches change configure.ac.
-(cd "$source" && logged autoconf autoconf)
+for patch in "$here"/ucrt/*.patch; do
+  patch --quiet -p1 -d "$source" < "$patch"
+done
+# Debian's patches change configure.ac; a release archive's configure is
+# up to date.
+if [ "$source/configure.ac" -nt "$source/configure" ]; then
+  (cd "$source" && logged autoconf autoconf)
+fi
 # The C API's conformance-test extensions are built along with the
 # interpreter's own, only to test the interpreter.
 find "$source" -path '*/optional/capi/ext/*.c' -delete
@@ -83,15 +100,17 @@ mkdir -p "$work/build"
 cd "$work/build"
 step "configuring for x64-mingw-ucrt"
 # Without the stack protector, which would make the interpreter and every
-# library built for it import the toolchain's libssp-0.dll.
-logged configure env stack_protector=no "$source/configure" --host=x86_64-w64-mingw32 \
+# library built for it import the toolchain's libssp-0.dll. The lanes need a
+# working interpreter, not a fast or debuggable one: -O1 and no debugging
+# information build in much less time.
+logged configure env stack_protector=no "$source/configure" --host=x86_64-w64-mingw32 optflags=-O1 debugflags=-g0 \
   CC="$tools-gcc" CXX="$tools-g++" AR="$tools-ar" RANLIB="$tools-ranlib" NM="$tools-nm" \
   OBJDUMP="$tools-objdump" OBJCOPY="$tools-objcopy" STRIP="$tools-strip" WINDRES="$tools-windres" \
   DLLWRAP="$tools-dllwrap" LD="$tools-ld" AS="$tools-as" CPPFLAGS=-DYAML_DECLARE_STATIC \
   --with-baseruby="$(command -v ruby)" --prefix="$dest" --enable-shared --disable-install-doc \
   --with-libyaml-dir="$work/libyaml" --with-zlib-dir="$work/zlib" --with-out-ext="$skipped_extensions"
 grep -q '^arch *= *x64-mingw-ucrt' Makefile || { echo "$label: configure did not find the UCRT runtime" >&2; exit 1; }
-step "building (about 10 minutes on 2 cores)"
+step "building (about 6 minutes on 2 cores)"
 logged make make -j"$(nproc)" main
 step "installing"
 # The host's RubyGems installs the default gems; Debian's would put them in
@@ -114,5 +133,6 @@ if "$tools-objdump" -p "$stage"/bin/x64-ucrt-ruby*.dll | grep 'DLL Name: libwinp
   cp "/usr/$tools/lib/libwinpthread-1.dll" "$stage/bin/"
 fi
 # RubyGems loads openssl even to install a local gem.
-install -m 644 "$here/openssl.rb" "$stage/lib/ruby/site_ruby/${package#ruby}.0/openssl.rb"
+api_version=$(ls "$stage/lib/ruby" | grep -E '^[0-9]+\.[0-9]+\.0$')
+install -m 644 "$here/openssl.rb" "$stage/lib/ruby/site_ruby/$api_version/openssl.rb"
 keep_staged_install

@@ -2,6 +2,7 @@
 # Ruby. Moving it changes the registry, so this runs only under Wine in a
 # throwaway prefix made by `rake test:windows_ruby`, and refuses elsewhere.
 require_relative "../ruby/helper"
+require "etc"
 require "open3"
 require "tmpdir"
 require "corsivet"
@@ -23,8 +24,10 @@ class CommonAppDataTest < Minitest::Test
   end
 
   # Points the shell's all-users folder at `folder` for the block, then back
-  # at its default.
+  # at its default; leaves it as it is for none.
   def with_common_app_data(folder)
+    return yield unless folder
+
     set_common_app_data(folder)
     begin
       yield
@@ -51,7 +54,11 @@ class CommonAppDataTest < Minitest::Test
     end
   end
 
+  # Ruby's own Etc.sysconfdir (from Ruby 2.2 on) asks the shell the same
+  # question, and gives its answer with / for \: a second opinion wherever
+  # the folder exists.
   def test_answers_the_folder_the_shell_reports_as_utf8
+    second_opinion = Etc.respond_to?(:sysconfdir)
     {
       "the prefix's own folder" => [nil, "C:\\ProgramData"],
       "a Latin-1 name" => ["C:\\Données", "C:\\Données"],
@@ -60,8 +67,9 @@ class CommonAppDataTest < Minitest::Test
       "a folder that does not exist" => ["C:\\Missing folder", ""],
     }.each do |name, (folder, expected)|
       Dir.mkdir(folder) if expected == folder && !Dir.exist?(folder)
-      answer = folder ? with_common_app_data(folder) { Veltrane.commonAppDataPath } : Veltrane.commonAppDataPath
+      answer, etc = with_common_app_data(folder) { [Veltrane.commonAppDataPath, second_opinion && Etc.sysconfdir] }
       assert_equal expected, answer, name
+      assert_equal expected.tr("\\", "/"), etc.encode("UTF-8"), "#{name}: Etc.sysconfdir" if etc && !expected.empty?
       assert_equal Encoding::UTF_8, answer.encoding, name
       assert answer.valid_encoding?, name
     end
