@@ -51,12 +51,14 @@ unpack_source() {
 
 # The interpreter's sources into $source: a release archive as it is,
 # less the bundled gems, which Debian's source packages do not carry either
-# and no lane needs; or Debian's package.
+# and no lane needs (with the list of them emptied, the install does not
+# try to download them); or Debian's package.
 if [ -f "$ruby_source" ]; then
   step "unpacking $ruby_source"
   tar -xJf "$ruby_source" -C "$work"
   source=$work/$(basename "$ruby_source" .tar.xz)
   rm -rf "$source/.bundle" "$source/gems/"*.gem
+  : > "$source/gems/bundled_gems"
   step "getting Debian's libyaml source"
 else
   step "getting Debian's $ruby_source and libyaml sources"

@@ -54,11 +54,12 @@ class CommonAppDataTest < Minitest::Test
     end
   end
 
-  # Ruby's own Etc.sysconfdir (from Ruby 2.2 on) asks the shell the same
-  # question, and gives its answer with / for \: a second opinion wherever
-  # the folder exists.
+  # Ruby's own Etc.sysconfdir asks the shell the same question, and gives
+  # its answer with / for \: a second opinion wherever the folder exists.
+  # Ruby 2.0's answers in the ANSI code page, which cannot spell most of the
+  # names, and is not asked; from Ruby 2.2 on it answers in UTF-8.
   def test_answers_the_folder_the_shell_reports_as_utf8
-    second_opinion = Etc.respond_to?(:sysconfdir)
+    second_opinion = Etc.respond_to?(:sysconfdir) && Etc.sysconfdir.encoding == Encoding::UTF_8
     {
       "the prefix's own folder" => [nil, "C:\\ProgramData"],
       "a Latin-1 name" => ["C:\\Données", "C:\\Données"],
