@@ -112,14 +112,14 @@ logged configure env stack_protector=no "$source/configure" --host=x86_64-w64-mi
   --with-baseruby="$(command -v ruby)" --prefix="$dest" --enable-shared --disable-install-doc \
   --with-libyaml-dir="$work/libyaml" --with-zlib-dir="$work/zlib" --with-out-ext="$skipped_extensions"
 grep -q '^arch *= *x64-mingw-ucrt' Makefile || { echo "$label: configure did not find the UCRT runtime" >&2; exit 1; }
-step "building (about 6 minutes on 2 cores)"
+step "building (about 4 minutes on 2 cores)"
 logged make make -j"$(nproc)" main
 step "installing"
 # The host's RubyGems installs the default gems; Debian's would put them in
 # the host's own gem folder, upstream's puts them under the prefix. The
 # bundled gems are not in the source package, and the lanes need none.
 DEBIAN_DISABLE_RUBYGEMS_INTEGRATION=1 \
-  logged install make install-nodoc DESTDIR="$work/stage" INSTRUBY_OPTS=--exclude=bundled-gems
+  logged install make install-nodoc DESTDIR="$(staging_destdir)" INSTRUBY_OPTS=--exclude=bundled-gems
 
 stage=$work/stage$dest
 [ -f "$stage/bin/ruby.exe" ] || { echo "$label: no bin/ruby.exe was installed" >&2; exit 1; }
