@@ -70,14 +70,16 @@ permissive='-Wno-error=implicit-function-declaration -Wno-error=implicit-int -Wn
 permissive+=' -Wno-error=incompatible-pointer-types'
 # The lanes need a working interpreter, not a fast or debuggable one: -O1
 # and no debugging information build in much less time.
+# A load-relative Ruby from 4.0 on takes "/." as its prefix and the prefix
+# given as the folder to install into, unless it is given that folder.
 logged configure "$source/configure" "${configure_options[@]}" cflags="$permissive" optflags=-O1 debugflags=-g0 \
-  --with-baseruby="$(command -v ruby)" \
-  --prefix="$dest" --disable-install-doc --with-out-ext="$skipped_extensions"
+  --with-baseruby="$(command -v ruby)" --prefix="$dest" --with-destdir="$work/stage" \
+  --disable-install-doc --with-out-ext="$skipped_extensions"
 step "building (about 1 minute on 2 cores for Ruby 2.0 for Linux, 3 for the others)"
 logged make make -j"$(nproc)"
 step "installing"
 DEBIAN_DISABLE_RUBYGEMS_INTEGRATION=1 \
-  logged install make install-nodoc DESTDIR="$(staging_destdir)" "${install_options[@]}"
+  logged install make install-nodoc DESTDIR="$work/stage" "${install_options[@]}"
 
 # mkmf leaves out an extension that does not configure, and RubyGems cannot
 # install a gem without these.

@@ -104,12 +104,17 @@ step "configuring for x64-mingw-ucrt"
 # Without the stack protector, which would make the interpreter and every
 # library built for it import the toolchain's libssp-0.dll. The lanes need a
 # working interpreter, not a fast or debuggable one: -O1 and no debugging
-# information build in much less time.
+# information build in much less time. A Windows Ruby is always
+# load-relative, and from 4.0 on takes "/." as its prefix and the prefix
+# given as the folder to install into, unless it is given that folder: its
+# rbconfig.rb would then lead rake-compiler, which loads a copy of it, to no
+# headers.
 logged configure env stack_protector=no "$source/configure" --host=x86_64-w64-mingw32 optflags=-O1 debugflags=-g0 \
   CC="$tools-gcc" CXX="$tools-g++" AR="$tools-ar" RANLIB="$tools-ranlib" NM="$tools-nm" \
   OBJDUMP="$tools-objdump" OBJCOPY="$tools-objcopy" STRIP="$tools-strip" WINDRES="$tools-windres" \
   DLLWRAP="$tools-dllwrap" LD="$tools-ld" AS="$tools-as" CPPFLAGS=-DYAML_DECLARE_STATIC \
-  --with-baseruby="$(command -v ruby)" --prefix="$dest" --enable-shared --disable-install-doc \
+  --with-baseruby="$(command -v ruby)" --prefix="$dest" --with-destdir="$work/stage" --enable-shared \
+  --disable-install-doc \
   --with-libyaml-dir="$work/libyaml" --with-zlib-dir="$work/zlib" --with-out-ext="$skipped_extensions"
 grep -q '^arch *= *x64-mingw-ucrt' Makefile || { echo "$label: configure did not find the UCRT runtime" >&2; exit 1; }
 step "building (about 4 minutes on 2 cores)"
@@ -119,7 +124,7 @@ step "installing"
 # the host's own gem folder, upstream's puts them under the prefix. The
 # bundled gems are not in the source package, and the lanes need none.
 DEBIAN_DISABLE_RUBYGEMS_INTEGRATION=1 \
-  logged install make install-nodoc DESTDIR="$(staging_destdir)" INSTRUBY_OPTS=--exclude=bundled-gems
+  logged install make install-nodoc DESTDIR="$work/stage" INSTRUBY_OPTS=--exclude=bundled-gems
 
 stage=$work/stage$dest
 [ -f "$stage/bin/ruby.exe" ] || { echo "$label: no bin/ruby.exe was installed" >&2; exit 1; }

@@ -55,14 +55,6 @@ host_gem_folders() {
   done | sort
 }
 
-# The DESTDIR that stages an install of the interpreter configured in this
-# folder under $work/stage$dest: one configured load-relative (every Windows
-# Ruby from 4.0 on, any other that asks) has the prefix "/." since Ruby 3.x,
-# and installs into DESTDIR itself.
-staging_destdir() {
-  if grep -q '^prefix = /\.$' Makefile; then echo "$work/stage$dest"; else echo "$work/stage"; fi
-}
-
 # Moves the interpreter staged in $work/stage into place as $dest, once it
 # is checked: the stage must hold the prefix alone, and the host's gem
 # folders must be as they were when the recipe began.
