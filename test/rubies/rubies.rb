@@ -67,13 +67,15 @@ CachedRuby = Struct.new(:version, :platform, :source) do
     source.end_with?(".tar.xz")
   end
 
-  # The recipe first, then every other file that shapes the build.
+  # The recipe first, then every other file that shapes the build, the
+  # patches of this version's own folder among them.
   def recipe_files
-    return UCRT_RUBY_RECIPE if built_in_root?
-
-    patches = Dir[File.join(RUBIES_RECIPES, "ruby#{short_version.delete('.')}", "*")].sort
-    [File.join(RUBIES_RECIPES, "ruby_archive.sh"), File.join(RUBIES_RECIPES, "steps.sh"),
-     File.join(RUBIES_RECIPES, "openssl.rb"), *patches]
+    if built_in_root?
+      [*UCRT_RUBY_RECIPE, *Dir[File.join(RUBIES_RECIPES, "ucrt", short_version, "*")].sort]
+    else
+      [File.join(RUBIES_RECIPES, "ruby_archive.sh"), File.join(RUBIES_RECIPES, "steps.sh"),
+       File.join(RUBIES_RECIPES, "openssl.rb"), *Dir[File.join(RUBIES_RECIPES, "ruby#{short_version.delete('.')}", "*")].sort]
+    end
   end
 
   # What the recipe takes after DEST: the checked archive or the package,
@@ -134,7 +136,7 @@ def ruby_archive(name)
 end
 
 UCRT_RUBY_RECIPE = [File.join(RUBIES_RECIPES, "ruby_ucrt.sh"), File.join(RUBIES_RECIPES, "openssl.rb"),
-                    *Dir[File.join(RUBIES_RECIPES, "ucrt", "*")].sort, *BUILD_ROOT_RECIPE].freeze
+                    *Dir[File.join(RUBIES_RECIPES, "ucrt", "*.patch")].sort, *BUILD_ROOT_RECIPE].freeze
 
 # RubyGems' and rake-compiler's names for what the Windows Rubies run on:
 # the msvcrt Rubies up to 3.0, and the UCRT ones RubyInstaller ships since

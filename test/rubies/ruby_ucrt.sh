@@ -86,8 +86,11 @@ mkdir -p "$work/zlib/include" "$work/zlib/lib"
 cp /usr/x86_64-w64-mingw32/include/zlib.h /usr/x86_64-w64-mingw32/include/zconf.h "$work/zlib/include"
 cp /usr/x86_64-w64-mingw32/lib/libz.a "$work/zlib/lib"
 
-for patch in "$here"/ucrt/*.patch; do
-  patch --quiet -p1 -d "$source" < "$patch"
+# The patches for every UCRT Ruby, and those for this version alone (in
+# ucrt/4.0/ for 4.0.x).
+version_part() { sed -n "s/^#define RUBY_API_VERSION_$1 //p" "$source/include/ruby/version.h"; }
+for patch in "$here"/ucrt/*.patch "$here/ucrt/$(version_part MAJOR).$(version_part MINOR)"/*.patch; do
+  if [ -e "$patch" ]; then patch --quiet -p1 -d "$source" < "$patch"; fi
 done
 # Debian's patches change configure.ac; a release archive's configure is
 # up to date.
