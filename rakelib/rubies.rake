@@ -60,7 +60,8 @@ def test_installed_source_gem(ruby)
 end
 
 namespace :bench do
-  desc "Measure under each Linux Ruby built here (#{LINUX_RUBIES.map(&:short_version).join(', ')}), with the gem it installs"
+  desc "Measure under each Linux Ruby built here (#{LINUX_RUBIES.map(&:short_version).join(', ')}), " \
+       "with the gem it installs"
   task linux: [:gem, *LINUX_RUBIES.map(&:executable)] do
     LINUX_RUBIES.each do |interpreter|
       with_installed_source_gem(interpreter.executable) do |library_dir|

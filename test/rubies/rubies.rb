@@ -73,8 +73,9 @@ CachedRuby = Struct.new(:version, :platform, :source) do
     if built_in_root?
       [*UCRT_RUBY_RECIPE, *Dir[File.join(RUBIES_RECIPES, "ucrt", short_version, "*")].sort]
     else
+      patches = Dir[File.join(RUBIES_RECIPES, "ruby#{short_version.delete('.')}", "*")].sort
       [File.join(RUBIES_RECIPES, "ruby_archive.sh"), File.join(RUBIES_RECIPES, "steps.sh"),
-       File.join(RUBIES_RECIPES, "openssl.rb"), *Dir[File.join(RUBIES_RECIPES, "ruby#{short_version.delete('.')}", "*")].sort]
+       File.join(RUBIES_RECIPES, "openssl.rb"), *patches]
     end
   end
 

@@ -114,7 +114,8 @@ class CorsivetTest < Minitest::Test
                              "install the source gem instead (gem install corsivet --platform ruby)")}\z/],
       "a source checkout never built" =>
         [%w[Rakefile],
-         /\Acannot load such file -- Corsivet\.so: this source checkout of corsivet \(.+\) has not been built; `rake compile` there [^\n]+\)\z/],
+         /\Acannot load such file -- Corsivet\.so: this source checkout of corsivet \(.+\) has not been built; #{
+          Regexp.escape('`rake compile` there')} [^\n]+\)\z/],
       "a source checkout built, but not loadable" =>
         [%W[Rakefile lib/Corsivet.#{RbConfig::CONFIG['DLEXT']}], /\A(?!.*has not been built).*Corsivet\./m],
     }.each do |name, (files, message)|
@@ -163,7 +164,8 @@ class CorsivetTest < Minitest::Test
   end
 
   # What a Ruby with boxes says once at start under RUBY_BOX=1.
-  BOX_WARNING = /\A.*warning: Ruby::Box is experimental, and the behavior may change in the future!\n(See \S+ for known issues, etc\.\n)?/
+  BOX_WARNING = /\A.*warning: Ruby::Box is experimental, and the behavior may change in the future!\n
+                 (See\ \S+\ for\ known\ issues,\ etc\.\n)?/x
 
   # Under RUBY_BOX=1 each box loads a copy of the library of its own: the
   # main box and two new ones each answer with the folder from a module of
