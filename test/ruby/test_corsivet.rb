@@ -164,8 +164,8 @@ class CorsivetTest < Minitest::Test
   end
 
   # What a Ruby with boxes says once at start under RUBY_BOX=1.
-  BOX_WARNING = /\A.*warning: Ruby::Box is experimental, and the behavior may change in the future!\n
-                 (See\ \S+\ for\ known\ issues,\ etc\.\n)?/x
+  BOX_WARNING = Regexp.new('\A.*warning: Ruby::Box is experimental, and the behavior may change in the future!\n' \
+                           '(See \S+ for known issues, etc\.\n)?')
 
   # Under RUBY_BOX=1 each box loads a copy of the library of its own: the
   # main box and two new ones each answer with the folder from a module of
