@@ -63,9 +63,12 @@ namespace :bench do
   desc "Measure under each Linux Ruby built here (#{LINUX_RUBIES.map(&:short_version).join(', ')}), " \
        "with the gem it installs"
   task linux: [:gem, *LINUX_RUBIES.map(&:executable)] do
-    LINUX_RUBIES.each do |interpreter|
-      with_installed_source_gem(interpreter.executable) do |library_dir|
-        sh interpreter.executable, "-I", benchmark_ips_folder, BENCH, library_dir
+    Dir.mktmpdir("corsivet-bench-") do |libraries|
+      cp_r benchmark_ips_folder, libraries
+      LINUX_RUBIES.each do |interpreter|
+        with_installed_source_gem(interpreter.executable) do |library_dir|
+          sh interpreter.executable, "-I", libraries, BENCH, library_dir
+        end
       end
     end
   end
