@@ -19,10 +19,14 @@ def windows_gem_folder(interpreter, cyrillic)
 end
 
 # Runs the block with Wine set to a new prefix that is removed afterwards;
-# gives the prefix's folder.
+# gives the prefix's folder. The prefix is made whole before anything runs
+# in it: the first program Wine starts in a prefix it is still making can
+# fail at once, with nothing said (seen once, on a test of the native lane).
 def in_throwaway_wine_prefix
   Dir.mktmpdir("corsivet-wine-") do |prefix|
     with_environment("WINEPREFIX" => prefix, "WINEDEBUG" => "-all") do
+      system("wineboot", "--init", err: File::NULL)
+      system("wineserver", "--wait")
       yield prefix
     ensure
       system("wineserver", "-k") # ends the prefix's server so the folder can go
