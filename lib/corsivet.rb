@@ -19,6 +19,18 @@ end
 begin
   require "Corsivet.so"
 rescue LoadError => error
+  # did_you_mean appends its suggestions to the message, on lines of their
+  # own, where Ruby has it: a sentence added goes on from the original.
+  original = error.respond_to?(:original_message) ? error.original_message : error.message
+  # A precompiled library that is there and does not load (a C library
+  # older than it needs, another CPU) gets the loader's word, which can
+  # mislead ("No such file or directory" for a file that is there): what to
+  # do instead follows it.
+  if precompiled_for.include?(this_ruby)
+    raise LoadError, "#{original}: the precompiled library did not load on this system; install the source gem " \
+                     "with `gem install corsivet --platform=ruby`, or with Bundler " \
+                     "`bundle config set force_ruby_platform true`"
+  end
   # A source checkout holds no library until it is built: Bundler, for one,
   # builds no extension of a gem it takes from a path. A library that is
   # there and does not load (built for another Ruby, say) is another matter,
@@ -28,9 +40,6 @@ rescue LoadError => error
   built = File.exist?(File.join(__dir__, "Corsivet.#{RbConfig::CONFIG['DLEXT']}"))
   raise if built || !File.exist?(File.join(checkout, "Rakefile"))
 
-  # did_you_mean appends its suggestions to the message, on lines of their
-  # own, where Ruby has it: the sentence goes on from the original.
-  original = error.respond_to?(:original_message) ? error.original_message : error.message
   raise LoadError, "#{original}: this source checkout of corsivet (#{checkout}) has not been built; " \
                    "`rake compile` there builds the library (or install the gem: gem install corsivet)"
 end

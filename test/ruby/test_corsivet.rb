@@ -101,7 +101,10 @@ class CorsivetTest < Minitest::Test
   # When the gem's file finds no library for this Ruby, it says why, in one
   # sentence: a precompiled gem holding libraries for other Rubies alone, or
   # a source checkout that was never built; one that was, but whose library
-  # does not load, is left to the loader's own message. Run with RubyGems off and no
+  # does not load, is left to the loader's own message. A precompiled
+  # library that does not load (an empty file here: the loader refuses it
+  # as it refuses one for another CPU) keeps the loader's message, and says
+  # how to install the source gem. Run with RubyGems off and no
   # folder holding a library on the load path, either of which could find
   # one elsewhere, but with did_you_mean, where the Ruby has it, which adds
   # to the message of a LoadError the names it finds on the load path it
@@ -118,6 +121,11 @@ class CorsivetTest < Minitest::Test
           Regexp.escape('`rake compile` there')} [^\n]+\)\z/],
       "a source checkout built, but not loadable" =>
         [%W[Rakefile lib/Corsivet.#{RbConfig::CONFIG['DLEXT']}], /\A(?!.*has not been built).*Corsivet\./m],
+      "precompiled for this Ruby, but not loadable here" =>
+        [%W[lib/#{RUBY_VERSION[/\A\d+\.\d+/]}/Corsivet.so],
+         /\A[^\n]*Corsivet\.so[^\n]*: #{Regexp.escape(
+           'the precompiled library did not load on this system; install the source gem with ' \
+           '`gem install corsivet --platform=ruby`, or with Bundler `bundle config set force_ruby_platform true`')}\z/],
     }.each do |name, (files, message)|
       Dir.mktmpdir("corsivet-missing-") do |gem_root|
         FileUtils.mkdir_p(File.join(gem_root, "lib"))
