@@ -120,4 +120,10 @@ end
 # Interpreters with Ractors run the function in any Ractor: it keeps no state.
 have_func("rb_ext_ractor_safe", "ruby.h")
 
+# mkmf has the library search the interpreter's lib folder (RUNPATH) for
+# libruby; a static interpreter has none there, and the folder, which for a
+# precompiled library is the build machine's, would only be searched first
+# for the C library at every load. The checks above link against it.
+$DEFLIBPATH.delete("$(libdir)") if elf && RbConfig::CONFIG["ENABLE_SHARED"] == "no"
+
 create_makefile("Corsivet")

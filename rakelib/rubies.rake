@@ -1,20 +1,26 @@
-# Builds the build root and the cached Rubies of test/rubies/rubies.rb, and
-# the lanes that install the source gem with a Linux Ruby's own RubyGems:
-# one for each Linux Ruby built here, and one for the build root's Ruby.
+# Builds the build roots and the cached Rubies of test/rubies/rubies.rb,
+# and the lanes of the Linux Rubies: each installs the gem it is to get with
+# its own gem command (the precompiled gem of its platform, or else the
+# source gem, which it builds) and runs the Ruby tests against it; those of
+# the precompiled Linux gems do so in their build root, those of another CPU
+# through qemu-user. The build root's own Ruby has a lane too.
 
-file BUILD_ROOT do
-  mkdir_p RUBIES_CACHE
-  sh "bash", BUILD_ROOT_RECIPE.first, BUILD_ROOT
+BUILD_ROOTS.each do |root|
+  file root.home do
+    mkdir_p RUBIES_CACHE
+    sh "bash", BUILD_ROOT_RECIPE.first, root.home, root.suite, *root.packages
+  end
 end
 
 [*WINDOWS_RUBIES, *LINUX_RUBIES].each do |interpreter|
   file interpreter.executable do
+    # The root and the base Ruby must be there first, but they are no
+    # source to rebuild from: entering a root updates its folder's time.
+    Rake::Task[interpreter.base_ruby.executable].invoke if interpreter.base_ruby
     recipe = ["bash", interpreter.recipe_files.first, interpreter.home, *interpreter.recipe_arguments]
-    if interpreter.built_in_root?
-      # The root must be there first, but it is no source to rebuild from:
-      # entering it updates its folder's time.
-      Rake::Task[BUILD_ROOT].invoke
-      in_build_root(*recipe)
+    if interpreter.root
+      Rake::Task[interpreter.root.home].invoke
+      sh(*interpreter.root.command(*recipe))
     else
       mkdir_p RUBIES_CACHE
       sh(*recipe)
@@ -28,29 +34,75 @@ namespace :rubies do
   desc "Build the Windows Rubies (#{WINDOWS_RUBIES.map(&:short_version).join(', ')}), once, into #{RUBIES_CACHE}"
   task windows: WINDOWS_RUBIES.map(&:executable)
 
-  desc "Build the Linux Rubies (#{LINUX_RUBIES.map(&:short_version).join(', ')}), once, into #{RUBIES_CACHE}"
+  desc "Build the Linux Rubies (#{LINUX_RUBIES.map(&:short_version).uniq.join(', ')}, " \
+       "#{LINUX_RUBIES.map(&:cpu).uniq.join(' and ')}), once, into #{RUBIES_CACHE}"
   task linux: LINUX_RUBIES.map(&:executable)
 end
 
-# Installs the source gem with the gem command of the Linux Ruby `ruby`,
-# whose RubyGems builds the extension with that Ruby's mkmf, as a user's
-# install does; checks that the library needs no shared C++ runtime, and
-# gives its folder to the block.
-def with_installed_source_gem(ruby)
+# Has the kernel hand programs of each CPU in `cpus` to qemu-user, as Debian's
+# qemu-user-static describes the entry, where no entry does so yet: with the
+# interpreter opened at once (flag F), so that it runs them in a build root
+# too. Says which it adds. Where binfmt_misc cannot be had, says which
+# lanes are skipped (under CI, fails) and returns false.
+def emulate(cpus, lanes)
+  binfmt = "/proc/sys/fs/binfmt_misc"
+  unless File.exist?(File.join(binfmt, "register")) || system("mount", "-t", "binfmt_misc", "binfmt_misc", binfmt)
+    raise "#{lanes} need binfmt_misc, to run #{cpus.join(', ')} programs" if ENV["CI"]
+
+    warn "Skipping #{lanes} of the #{cpus.join(', ')} Rubies: binfmt_misc cannot be mounted to run their programs"
+    return false
+  end
+  cpus.each do |cpu|
+    entry = File.join(binfmt, "qemu-#{cpu}")
+    if File.exist?(entry)
+      File.read(entry) =~ /\Aenabled\n(?:.*\n)*flags: \w*F/ or
+        raise "#{entry} is disabled, or lacks flag F, which running #{cpu} programs in a build root needs"
+      next
+    end
+    description = File.read("/usr/lib/binfmt.d/qemu-#{cpu}.conf").strip
+    description = "#{description}F" unless description[/[^:]*\z/].include?("F")
+    puts "Registering qemu-user for #{cpu} programs with binfmt_misc (#{entry})"
+    File.write(File.join(binfmt, "register"), description)
+  end
+  true
+end
+
+# The CPUs whose Linux Rubies `lanes` can run here: the machine's own, and
+# the others where qemu-user can be had. Given to rake in the build root.
+def linux_cpus_runnable(lanes)
+  emulated = LINUX_RUBIES.select(&:emulated?).map(&:cpu).uniq
+  cpus = [NATIVE_CPU, *(emulated if emulate(emulated, lanes))]
+  "CPUS=#{cpus.join(',')}"
+end
+
+# The Rubies of the Linux build root whose CPU CPUS names.
+def linux_root_rubies_runnable
+  cpus = ENV.fetch("CPUS").split(",")
+  LINUX_RUBIES.select { |interpreter| interpreter.root == LINUX_ROOT && cpus.include?(interpreter.cpu) }
+end
+
+# Installs `gem_file` with the gem command of the Linux Ruby `ruby` into an
+# empty gem folder, as a user's install does: a precompiled gem with nothing
+# but that Ruby on the path, so that nothing can be compiled. Checks the
+# tables of every library installed, and gives the gem's lib/ to the block.
+def with_installed_gem(ruby, gem_file, precompiled)
   with_empty_gem_home(ruby) do |gem_command, gem_home|
-    sh(*gem_command, "install", "--local", "--no-document", GEM_FILE)
-    library = Dir[File.join(gem_home, "gems", "*", "lib", LIBRARY_FILE)].first
-    needed = `readelf --dynamic #{library}`.scan(/\(NEEDED\).*\[(.+)\]/).flatten
-    needed.grep(/libstdc\+\+|libgcc_s/).empty? or raise "#{library} needs the shared C++ runtime: #{needed.join(' ')}"
-    yield File.dirname(library)
+    with_environment("PATH" => precompiled ? File.dirname(ruby) : ENV["PATH"]) do
+      sh(*gem_command, "install", "--local", "--no-document", gem_file)
+    end
+    libraries = Dir[File.join(gem_home, "gems", "*", "lib", "**", LIBRARY_FILE)]
+    raise "#{gem_file} installed no library" if libraries.empty?
+
+    libraries.each { |library| check_elf_tables(library, precompiled) }
+    yield File.dirname(libraries.first)
   end
 end
 
-# Runs the Ruby tests against the source gem installed by the Linux Ruby
-# `ruby`, found through RubyGems with no -I; a Ruby with boxes runs them
-# once more with every library loaded in a box.
-def test_installed_source_gem(ruby)
-  with_installed_source_gem(ruby) do
+# Runs the Ruby tests against `gem_file` installed by the Linux Ruby `ruby`,
+# found through RubyGems with no -I; a Ruby with boxes runs them once more
+# with every library loaded in a box.
+def test_installed_gem(ruby, gem_file, precompiled)
+  with_installed_gem(ruby, gem_file, precompiled) do
     run_tests = [ruby, "-e", "ARGV.each { |test| require test }", *RUBY_TESTS]
     sh(*run_tests)
     next unless system(ruby, "-e", "exit defined?(Ruby::Box) ? 0 : 1")
@@ -59,37 +111,76 @@ def test_installed_source_gem(ruby)
   end
 end
 
+# The gem a Linux Ruby gets: the precompiled one of its platform, or the
+# source gem.
+def gem_for(interpreter)
+  interpreter.precompiled? ? File.join(ROOT, precompiled_gem(interpreter.platform)) : GEM_FILE
+end
+
+# The lane of one cached Linux Ruby.
+def test_linux_ruby(interpreter)
+  test_installed_gem(interpreter.executable, gem_for(interpreter), interpreter.precompiled?)
+end
+
 namespace :bench do
-  desc "Measure under each Linux Ruby built here (#{LINUX_RUBIES.map(&:short_version).join(', ')}), " \
-       "with the gem it installs"
-  task linux: [:gem, *LINUX_RUBIES.map(&:executable)] do
-    Dir.mktmpdir("corsivet-bench-") do |libraries|
+  desc "Measure under Linux Ruby 2.0 and 4.0 (x86_64), with the gem each installs"
+  task linux: [:gem, "gem:linux"] do
+    Dir.mktmpdir("corsivet-bench-", BUILD_DIR) do |libraries|
       cp_r benchmark_ips_folder, libraries
-      LINUX_RUBIES.each do |interpreter|
-        with_installed_source_gem(interpreter.executable) do |library_dir|
-          sh interpreter.executable, "-I", libraries, BENCH, library_dir
+      benched = LINUX_RUBIES.select { |interpreter| !interpreter.emulated? && %w[2.0 4.0].include?(interpreter.short_version) }
+      benched.group_by(&:root).each do |root, rubies|
+        if root
+          sh(*root.command("rake", "bench:linux:here", "LIBRARIES=#{libraries}", "RUBIES=#{rubies.map(&:home).join(':')}"))
+        else
+          bench_linux_rubies(rubies, libraries)
         end
       end
+    end
+  end
+
+  namespace :linux do
+    # The same for the Rubies RUBIES names, in their build root.
+    task :here do
+      homes = ENV.fetch("RUBIES").split(":")
+      bench_linux_rubies(LINUX_RUBIES.select { |interpreter| homes.include?(interpreter.home) }, ENV.fetch("LIBRARIES"))
+    end
+  end
+end
+
+def bench_linux_rubies(rubies, libraries)
+  rubies.each do |interpreter|
+    with_installed_gem(interpreter.executable, gem_for(interpreter), interpreter.precompiled?) do |library_dir|
+      sh interpreter.executable, "-I", libraries, BENCH, library_dir
     end
   end
 end
 
 namespace :test do
-  LINUX_RUBIES.each do |interpreter|
-    desc "Install the gem with Linux Ruby #{interpreter.short_version}'s own gem command and run the Ruby tests " \
-         "against it (built once)"
-    task "ruby#{interpreter.short_version.delete('.')}" => [:gem, interpreter.executable] do
-      test_installed_source_gem(interpreter.executable)
-    end
+  desc "Install the gem with Linux Ruby 2.0's own gem command and run the Ruby tests against it (built once)"
+  task ruby20: [:gem, *LINUX_RUBIES.select(&:ruby20?).map(&:executable)] do
+    LINUX_RUBIES.select(&:ruby20?).each { |interpreter| test_linux_ruby(interpreter) }
+  end
+
+  desc "Install the precompiled Linux gems with each Linux Ruby's own gem command in the Debian 11 root " \
+       "(#{LINUX_PLATFORMS.join(', ')}; other CPUs under qemu-user) and run the Ruby tests against them"
+  task linux_ruby: "gem:linux" do
+    next unless root_present?("test:linux_ruby")
+
+    sh(*LINUX_ROOT.command("rake", "test:linux_ruby:here", linux_cpus_runnable("test:linux_ruby")))
+  end
+
+  namespace :linux_ruby do
+    # The same in the root, for its Rubies of the CPUs named.
+    task(:here) { linux_root_rubies_runnable.each { |interpreter| test_linux_ruby(interpreter) } }
   end
 
   desc "Install the gem with the Debian 13 build root's Ruby and run the Ruby tests against it"
-  task root_ruby: BUILD_ROOT do
-    in_build_root("rake", "test:root_ruby:here")
+  task root_ruby: UCRT_ROOT.home do
+    sh(*UCRT_ROOT.command("rake", "test:root_ruby:here"))
   end
 
   namespace :root_ruby do
     # The same for the Ruby running rake, in the build root.
-    task(here: :gem) { test_installed_source_gem(RbConfig.ruby) }
+    task(here: :gem) { test_installed_gem(RbConfig.ruby, GEM_FILE, false) }
   end
 end

@@ -94,7 +94,7 @@ def test_windows_ruby(interpreter)
       gem_home = "C:/#{windows_gem_folder(interpreter, cyrillic)}"
       with_environment(environment.merge("GEM_HOME" => gem_home, "GEM_PATH" => gem_home)) do
         sh "wine", *gem_command, "install", "--local", "--no-document",
-           windows_path(File.join(ROOT, windows_gem(interpreter.platform)))
+           windows_path(File.join(ROOT, precompiled_gem(interpreter.platform)))
         sh "wine", interpreter.executable, *minitest_options, "-e", "ARGV.each { |test| require test }",
            *files.map { |test| windows_path(test) }
       end
@@ -116,9 +116,9 @@ end
 # as the Rubies built there (Ruby 3.4 no longer has the mutex_m that older
 # ones load).
 def build_root_minitest
-  folder = IO.popen([File.join(RUBIES_RECIPES, "in_root.sh"), BUILD_ROOT, "ruby", "-e",
+  folder = IO.popen([*UCRT_ROOT.command("ruby", "-e"),
                      'print Gem::Specification.find_by_name("minitest").full_require_paths.first'], &:read)
-  File.join(BUILD_ROOT, folder)
+  File.join(UCRT_ROOT.home, folder)
 end
 
 # `interpreter`'s own gem command, run as its batch file runs it.

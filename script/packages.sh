@@ -12,13 +12,13 @@ TEST_PACKAGES="cmake libgtest-dev valgrind cppcheck clang-tidy clang-format clan
 # and Ruby 4.0's psych a libyaml.
 RUBY_ARCHIVE_PACKAGES="autoconf bison patch xz-utils zlib1g-dev libyaml-dev"
 
-# Packages of the Windows lanes: the cross compiler, GoogleTest's sources to
-# build with it, Wine to run the result, and the locale sources it needs;
-# what cross-building Windows Ruby 2.0 takes on top of the archive
-# packages: its zlib; and debootstrap, which makes the Debian 13 build root the UCRT
-# Rubies are built in (test/rubies/debian13_root.sh lists the packages it
-# installs there).
-WINDOWS_PACKAGES="g++-mingw-w64-x86-64 googletest wine wine64 locales libz-mingw-w64-dev debootstrap"
+# Packages of the Windows lanes and the build roots: the cross compiler,
+# GoogleTest's sources to build with it, Wine to run the result, and the
+# locale sources it needs; what cross-building Windows Ruby 2.0 takes on top
+# of the archive packages: its zlib; debootstrap, which makes the build
+# roots (test/rubies/rubies.rb lists the packages each has); and qemu-user,
+# which runs the Rubies of other CPUs.
+WINDOWS_PACKAGES="g++-mingw-w64-x86-64 googletest wine wine64 locales libz-mingw-w64-dev debootstrap qemu-user-static"
 
 # Prints those of the named packages that are not installed.
 missing_packages() {

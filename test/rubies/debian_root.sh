@@ -1,29 +1,26 @@
 #!/usr/bin/env bash
-# Makes a Debian 13 ("trixie") build root in DEST: the system the UCRT
-# Windows Rubies are cross-built in, and the Linux Ruby of the source-gem
-# lane. Debian 12 has no mingw-w64 toolchain for the Universal C runtime.
+# Makes a Debian build root of SUITE in DEST, with PACKAGES installed: the
+# systems the lanes build interpreters and libraries in (test/rubies/
+# rubies.rb names each root and what it holds). A package named with an
+# architecture (zlib1g-dev:arm64) adds that architecture to the root first.
 #
-#   test/rubies/debian13_root.sh DEST
+#   test/rubies/debian_root.sh DEST SUITE PACKAGE...
 #
-# debootstrap takes it from the Debian archive the machine's own apt uses.
-# Its apt knows trixie for packages and sources, and experimental for
-# sources alone (the newest Ruby's source is there). Enter it with
-# in_root.sh. As with the interpreters, the work happens beside DEST, which
-# appears whole at the end or not at all. Needs root, as debootstrap does.
+# debootstrap takes it from the Debian archive the machine's own apt uses;
+# the root's apt knows SUITE and its security updates, for packages and
+# sources. Enter it with in_root.sh. As with the interpreters, the work
+# happens beside DEST, which appears whole at the end or not at all. Needs
+# root, as debootstrap does.
 set -euo pipefail
 
 dest=$1
+suite=$2
+shift 2
+packages=("$@")
 here=$(cd "$(dirname "$0")" && pwd)
-# What the recipes and lanes run in the root: the UCRT cross compiler and
-# zlib; the tools that unpack Debian's source packages and regenerate a
-# configure script and parser; a Ruby with what building, cross-compiling
-# and testing the gem takes; and CMake, for the check of a Windows library's
-# tables with this root's binutils.
-packages='g++-mingw-w64-ucrt64 libz-mingw-w64-dev dpkg-dev autoconf bison make patch
-          ruby ruby-dev g++ rake rake-compiler ruby-minitest cmake'
 
 work=$(mktemp -d "$dest.partial-XXXXXX")
-label="debian 13 root"
+label="debian $suite root"
 . "$here/steps.sh"
 
 # The Debian archive and its security archive, as the machine's apt names them.
@@ -35,19 +32,23 @@ mirror=$(archive 0)
 security=$(archive 1)
 [ -n "$mirror" ] || { echo "$label: the machine's apt names no Debian archive" >&2; exit 1; }
 
-step "debootstrap trixie from $mirror"
+# The foreign architectures the packages name.
+foreign=$(printf '%s\n' "${packages[@]}" | sed -n 's/^[^:]*:\([a-z0-9]*\)$/\1/p' | sort -u)
+
+step "debootstrap $suite from $mirror"
 # debootstrap mounts file systems in the root while it works: in a mount
 # namespace of its own, none of them outlives it, even when it fails.
 logged debootstrap unshare --mount --propagation private \
-  debootstrap --variant=minbase trixie "$work/root" "$mirror"
+  debootstrap --variant=minbase "$suite" "$work/root" "$mirror"
 {
-  echo "deb $mirror trixie main"
-  echo "deb-src $mirror trixie main"
-  # A frozen archive may serve an experimental whose Release is past its date.
-  echo "deb-src [check-valid-until=no] $mirror experimental main"
-  if [ -n "$security" ]; then
-    echo "deb $security trixie-security main"
-    echo "deb-src $security trixie-security main"
+  echo "deb $mirror $suite main"
+  echo "deb-src $mirror $suite main"
+  # The machine's mirror of the security archive may keep its own
+  # architecture alone, and a package of several architectures must be of
+  # one version in each: a root of several takes the suite's point release.
+  if [ -n "$security" ] && [ -z "$foreign" ]; then
+    echo "deb $security $suite-security main"
+    echo "deb-src $security $suite-security main"
   fi
 } > "$work/root/etc/apt/sources.list"
 # Only what is asked for: no recommended packages.
@@ -55,7 +56,8 @@ echo 'APT::Install-Recommends "false";' > "$work/root/etc/apt/apt.conf.d/90corsi
 
 step "installing packages"
 logged packages "$here/in_root.sh" "$work/root" sh -c \
-  "apt-get update -q && DEBIAN_FRONTEND=noninteractive apt-get install -y -q $(echo $packages) && apt-get clean"
+  "for arch in $(echo $foreign); do dpkg --add-architecture \$arch; done &&
+   apt-get update -q && DEBIAN_FRONTEND=noninteractive apt-get install -y -q ${packages[*]} && apt-get clean"
 
 mv -T "$work/root" "$dest"
 step "done: $dest"

@@ -34,6 +34,8 @@ for folder in "${folders[@]}"; do
 done
 # apt in the root finds the archive through the machine's name servers.
 cp /etc/resolv.conf "$root/etc/resolv.conf"
-# chroot starts in the root's /; the command, in the clone.
-exec chroot "$root" /usr/bin/env -i HOME=/root XDG_CACHE_HOME="${cache%/*}" LANG=C.UTF-8 \
+# chroot starts in the root's /; the command, in the clone. It is told
+# which root it runs in, by the suite's name.
+suite=$(. "$root/etc/os-release" && echo "$VERSION_CODENAME")
+exec chroot "$root" /usr/bin/env -i HOME=/root XDG_CACHE_HOME="${cache%/*}" LANG=C.UTF-8 CORSIVET_BUILD_ROOT="$suite" \
   ${archives:+RUBY_ARCHIVES="$archives"} PATH=/usr/sbin:/usr/bin:/sbin:/bin /bin/sh -c 'cd "$0" && exec "$@"' "$clone" "$@"

@@ -1,20 +1,19 @@
 #!/usr/bin/env bash
 # Cross-builds a 64-bit Windows Ruby for the Universal C runtime
-# (x64-mingw-ucrt, as RubyInstaller ships every Ruby since 3.1) and installs
-# it into DEST, for the lanes that load the library into it under Wine.
-# SOURCE is Debian's source package of that Ruby (ruby3.3, ruby3.4), or,
-# for a Ruby no Debian suite has, its release archive (ruby-3.2.9.tar.xz).
+# (x64-mingw-ucrt, as RubyInstaller ships every Ruby since 3.1) from its
+# release archive and installs it into DEST, for the lanes that load the
+# library into it under Wine.
 #
-#   test/rubies/in_root.sh ROOT test/rubies/ruby_ucrt.sh DEST SOURCE
+#   test/rubies/in_root.sh ROOT test/rubies/ruby_ucrt.sh DEST ARCHIVE
 #
-# It runs inside the Debian 13 build root (debian13_root.sh), whose apt
-# knows the sources and which has the UCRT cross compiler. As with the other
+# It runs inside the Debian 13 build root, whose apt knows the sources (of
+# libyaml) and which has the UCRT cross compiler. As with the other
 # recipes, the work happens beside DEST, which appears whole at the end or
 # not at all, and the install is staged and checked before it is kept.
 set -euo pipefail
 
 dest=$1
-ruby_source=$2
+ruby_archive=$2
 here=$(cd "$(dirname "$0")" && pwd)
 # The UCRT toolchain's tools. configure names the platform x64-mingw-ucrt
 # only for the mingw32 host when it finds the UCRT runtime, so the host
@@ -26,11 +25,11 @@ skipped_extensions='-test-*,bigdecimal,coverage,fiddle,nkf,objspace,openssl,pty,
 needed_extensions='zlib psych socket'
 
 work=$(mktemp -d "$dest.partial-XXXXXX")
-label="windows ruby $(basename "$ruby_source" .tar.xz) (ucrt)"
+label="windows ruby $(basename "$ruby_archive" .tar.xz) (ucrt)"
 . "$here/steps.sh"
 
 # Unpacks Debian's source package $1 into $work/$1, Debian's patches
-# applied, and sets $unpacked to its version. A listed version can be gone
+# applied. A listed version can be gone
 # from the archive (a security update that was superseded), so each is
 # tried, newest first.
 unpack_source() {
@@ -40,7 +39,6 @@ unpack_source() {
     if (cd "$work/download-$name" &&
         apt-get -o APT::Sandbox::User=root source --download-only "$name=$candidate") > "$work/download.log" 2>&1; then
       logged "extract-$name" dpkg-source -x "$work/download-$name/${name}_${candidate#*:}.dsc" "$work/$name"
-      unpacked=$candidate
       return 0
     fi
   done
@@ -49,23 +47,15 @@ unpack_source() {
   return 1
 }
 
-# The interpreter's sources into $source: a release archive as it is,
-# less the bundled gems, which Debian's source packages do not carry either
-# and no lane needs (with the list of them emptied, the install does not
-# try to download them); or Debian's package.
-if [ -f "$ruby_source" ]; then
-  step "unpacking $ruby_source"
-  tar -xJf "$ruby_source" -C "$work"
-  source=$work/$(basename "$ruby_source" .tar.xz)
-  rm -rf "$source/.bundle" "$source/gems/"*.gem
-  : > "$source/gems/bundled_gems"
-  step "getting Debian's libyaml source"
-else
-  step "getting Debian's $ruby_source and libyaml sources"
-  unpack_source "$ruby_source"
-  step "using $ruby_source $unpacked"
-  source=$work/$ruby_source
-fi
+# The interpreter's sources into $source, less the bundled gems, which no
+# lane needs (with the list of them emptied, the install does not try to
+# download them).
+step "unpacking $ruby_archive"
+tar -xJf "$ruby_archive" -C "$work"
+source=$work/$(basename "$ruby_archive" .tar.xz)
+rm -rf "$source/.bundle" "$source/gems/"*.gem
+: > "$source/gems/bundled_gems"
+step "getting Debian's libyaml source"
 unpack_source libyaml
 
 # Ruby's psych no longer bundles libyaml: it links a static one, built here
@@ -86,17 +76,12 @@ mkdir -p "$work/zlib/include" "$work/zlib/lib"
 cp /usr/x86_64-w64-mingw32/include/zlib.h /usr/x86_64-w64-mingw32/include/zconf.h "$work/zlib/include"
 cp /usr/x86_64-w64-mingw32/lib/libz.a "$work/zlib/lib"
 
-# The patches for every UCRT Ruby, and those for this version alone (in
-# ucrt/4.0/ for 4.0.x).
+# The patches for every UCRT Ruby, and those of this version's folder, which
+# every build of it takes (ruby40/ for 4.0.x).
 version_part() { sed -n "s/^#define RUBY_API_VERSION_$1 //p" "$source/include/ruby/version.h"; }
-for patch in "$here"/ucrt/*.patch "$here/ucrt/$(version_part MAJOR).$(version_part MINOR)"/*.patch; do
+for patch in "$here"/ucrt/*.patch "$here/ruby$(version_part MAJOR)$(version_part MINOR)"/*.patch; do
   if [ -e "$patch" ]; then patch --quiet -p1 -d "$source" < "$patch"; fi
 done
-# Debian's patches change configure.ac; a release archive's configure is
-# up to date.
-if [ "$source/configure.ac" -nt "$source/configure" ]; then
-  (cd "$source" && logged autoconf autoconf)
-fi
 # The C API's conformance-test extensions are built along with the
 # interpreter's own, only to test the interpreter.
 find "$source" -path '*/optional/capi/ext/*.c' -delete
@@ -125,7 +110,7 @@ logged make make -j"$(nproc)" main
 step "installing"
 # The host's RubyGems installs the default gems; Debian's would put them in
 # the host's own gem folder, upstream's puts them under the prefix. The
-# bundled gems are not in the source package, and the lanes need none.
+# lanes need no bundled gem.
 DEBIAN_DISABLE_RUBYGEMS_INTEGRATION=1 \
   logged install make install-nodoc DESTDIR="$work/stage" INSTRUBY_OPTS=--exclude=bundled-gems
 

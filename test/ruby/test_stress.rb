@@ -20,11 +20,14 @@ class CorsivetStressTest < Minitest::Test
     assert_equal answers.size, answers.map(&:object_id).uniq.size
   end
 
+  # Under GC.stress every allocation collects, so each call meets a
+  # collection at each point it allocates: a few hundred calls show what
+  # thousands would, and stay quick where the interpreter is emulated.
   def test_calls_under_gc_stress_stay_sound
     answers = []
     GC.stress = true
     begin
-      2_000.times { answers << Veltrane.commonAppDataPath }
+      200.times { answers << Veltrane.commonAppDataPath }
     ensure
       GC.stress = false
     end
