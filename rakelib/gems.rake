@@ -126,8 +126,14 @@ namespace :test do
       end
     end
     install_from_gem_index(RbConfig.ruby, GEM_SPEC.full_name)
+    # RubyGems 2.0 weighs no gem's required Ruby version when it chooses: it
+    # takes the x86_64-linux-gnu gem, and refuses it. Told the platform, it
+    # gets the source gem.
     LINUX_RUBIES.select { |interpreter| interpreter.buildable? && !interpreter.root }.each do |interpreter|
-      install_from_gem_index(interpreter.executable, GEM_SPEC.full_name)
+      with_empty_gem_home(interpreter.executable) do |gem_command, _|
+        assert_refused([*gem_command, *INSTALL_FROM_INDEX, "file://#{GEM_INDEX}/"], "#{NATIVE_CPU}-linux-gnu")
+      end
+      install_from_gem_index(interpreter.executable, GEM_SPEC.full_name, "--platform", "ruby")
     end
     sh(*UCRT_ROOT.command("rake", "test:gem_index:here"))
     sh(*LINUX_ROOT.command("rake", "test:gem_index:linux_root", linux_cpus_runnable("test:gem_index")))
@@ -203,9 +209,9 @@ LOAD_AND_ANSWER = 'require "corsivet"; puts "#{RUBY_VERSION}: #{Veltrane.commonA
 # Installs corsivet from the index with the gem command of the Linux Ruby
 # `ruby`, which must get the gem `expected` (building the source gem), and
 # loads it.
-def install_from_gem_index(ruby, expected)
+def install_from_gem_index(ruby, expected, *options)
   with_empty_gem_home(ruby) do |gem_command, gem_home|
-    sh(*gem_command, *INSTALL_FROM_INDEX, "file://#{GEM_INDEX}/")
+    sh(*gem_command, *INSTALL_FROM_INDEX, "file://#{GEM_INDEX}/", *options)
     sh ruby, "-e", LOAD_AND_ANSWER
     assert_installed(gem_home, expected)
   end

@@ -144,10 +144,15 @@ end
 # Fails unless the gem command refuses `gem` with RubyGems' own word that
 # the gem requires another Ruby.
 def assert_windows_gem_refused(gem_command, gem, held)
-  output = IO.popen(["wine", *gem_command, "install", "--local", "--no-document", windows_path(gem)],
-                    err: %i[child out], &:read)
+  assert_refused(["wine", *gem_command, "install", "--local", "--no-document", windows_path(gem)],
+                 "a gem holding the library for Ruby #{held.version} alone")
+end
+
+# Fails unless `command`, which installs `what`, fails with RubyGems' own
+# word that it requires another Ruby.
+def assert_refused(command, what)
+  output = IO.popen(command, err: %i[child out], &:read)
   refused = !$?.success? && output =~ /requires Ruby version/i
-  refused or raise "a gem holding the library for Ruby #{held.version} alone was not refused as RubyGems refuses " \
-                   "one for another Ruby:\n#{output}"
+  refused or raise "#{what} was not refused as RubyGems refuses a gem for another Ruby:\n#{output}"
   puts "refused, as it should be: #{output.lines.grep(/requires Ruby version/i).first.strip}"
 end

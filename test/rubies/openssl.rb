@@ -36,6 +36,12 @@ module OpenSSL
       self
     end
 
+    # A fresh digest of the same algorithm, as RubyGems makes one for each
+    # file of a package it builds.
+    def new
+      Digest.new(name)
+    end
+
     def digest(data = nil)
       data ? Digest.new(name, data).digest : @digest.digest
     end
