@@ -65,7 +65,8 @@ def build_precompiled_gems(rubies, task, rake = ["rake"])
   # rake-compiler 1.1 (Debian 11's) also installs each library it builds
   # into lib/VERSION/, where the checkout's lib/corsivet.rb would take it
   # for a precompiled gem's.
-  rm_rf Dir[File.join(ROOT, "lib", "*.*", "")]
+  installed = Dir[File.join(ROOT, "lib", "*.*", "")]
+  rm_rf installed unless installed.empty?
   (rubies - here).group_by(&:root).each do |root, elsewhere|
     root or raise "#{elsewhere.map(&:platform).uniq.join(', ')}: #{elsewhere.first.cross_compiler} is missing"
     sh(*root.command("env", "RUBY_CC_VERSION=#{elsewhere.map(&:version).uniq.join(':')}", *rake, task))
@@ -115,6 +116,7 @@ namespace :test do
   task gem_index: [:gem, "gem:windows", "gem:linux", *LINUX_RUBIES.select(&:buildable?).map(&:executable)] do
     next unless tools_present?("test:gem_index", "debootstrap") && root_present?("test:gem_index")
 
+    Rake::Task[UCRT_ROOT.home].invoke
     sh(*UCRT_ROOT.command("rake", "test:gem_index:write"))
     selected_windows_rubies.each do |interpreter|
       in_throwaway_wine_prefix do |prefix|
@@ -136,6 +138,8 @@ namespace :test do
       install_from_gem_index(interpreter.executable, GEM_SPEC.full_name, "--platform", "ruby")
     end
     sh(*UCRT_ROOT.command("rake", "test:gem_index:here"))
+    next if selected_linux_rubies.empty?
+
     sh(*LINUX_ROOT.command("rake", "test:gem_index:linux_root", linux_cpus_runnable("test:gem_index")))
   end
 
@@ -149,8 +153,12 @@ namespace :test do
     end
 
     # The same for the Debian 13 root's Ruby, which gets the precompiled
-    # gem of its platform.
-    task(:here) { install_from_gem_index(RbConfig.ruby, "#{GEM_SPEC.full_name}-#{Gem::Platform.local.cpu}-linux-gnu") }
+    # gem of its platform where the index has one.
+    task :here do
+      precompiled = "#{GEM_SPEC.full_name}-#{Gem::Platform.local.cpu}-linux-gnu"
+      indexed = File.exist?(File.join(GEM_INDEX, "gems", "#{precompiled}.gem"))
+      install_from_gem_index(RbConfig.ruby, indexed ? precompiled : GEM_SPEC.full_name)
+    end
 
     # The same for each Ruby of the Debian 11 root, which gets the gem of its
     # platform; and each one's RubyGems, asked for a musl system's gem,
