@@ -84,7 +84,8 @@ end
 # Installs `gem_file` with the gem command of the Linux Ruby `ruby` into an
 # empty gem folder, as a user's install does: a precompiled gem with nothing
 # but that Ruby on the path, so that nothing can be compiled. Checks the
-# tables of every library installed, and gives the gem's lib/ to the block.
+# tables of every library installed, and gives the gem's lib/ folder to the
+# block.
 def with_installed_gem(ruby, gem_file, precompiled)
   with_empty_gem_home(ruby) do |gem_command, gem_home|
     with_environment("PATH" => precompiled ? File.dirname(ruby) : ENV["PATH"]) do
@@ -94,7 +95,7 @@ def with_installed_gem(ruby, gem_file, precompiled)
     raise "#{gem_file} installed no library" if libraries.empty?
 
     libraries.each { |library| check_elf_tables(library, precompiled) }
-    yield File.dirname(libraries.first)
+    yield Dir[File.join(gem_home, "gems", "*", "lib")].first
   end
 end
 
@@ -149,7 +150,11 @@ end
 
 def bench_linux_rubies(rubies, libraries)
   rubies.each do |interpreter|
-    with_installed_gem(interpreter.executable, gem_for(interpreter), interpreter.precompiled?) do |library_dir|
+    with_installed_gem(interpreter.executable, gem_for(interpreter), interpreter.precompiled?) do |lib|
+      # A precompiled gem keeps each Ruby's library in a folder of its own.
+      library_dir = [File.join(lib, interpreter.short_version), lib].find do |folder|
+        File.exist?(File.join(folder, LIBRARY_FILE))
+      end
       sh interpreter.executable, "-I", libraries, BENCH, library_dir
     end
   end
