@@ -34,6 +34,10 @@ patches=$here/$(echo "$version" | sed -E 's/^([0-9]+)\.([0-9]+).*/ruby\1\2/')
 # gives), the test-only extensions, and the largest of the rest.
 skipped_extensions='-test-*,bigdecimal,coverage,dbm,fiddle,gdbm,nkf,objspace,openssl,pty,racc/*,readline,ripper,syslog,tk,tk/*,win32ole'
 needed_extensions='zlib psych socket'
+# A cross build names the system it runs on: where binfmt_misc hands the
+# host's programs to an emulator, configure would otherwise take the build
+# for a native one and run every step under emulation.
+build_system=$(gcc -dumpmachine)
 case $host in
   *mingw32)
     # Curses has no Windows library here; RubyGems needs dl, whose
@@ -41,7 +45,7 @@ case $host in
     skipped_extensions+=',curses'
     needed_extensions+=' dl'
     # A Windows Ruby is a DLL and its extensions link to it.
-    configure_options=(--host="$host" --enable-shared)
+    configure_options=(--build="$build_system" --host="$host" --enable-shared)
     # The installer runs under the base Ruby when cross-compiling: with the
     # build's own library folder on its load path, Ruby 2.0's optparse would
     # be loaded into today's Ruby. The RubyGems and fileutils it loads from
@@ -52,7 +56,7 @@ case $host in
     # A static interpreter, as most Linux Rubies are: an extension built for
     # it needs no libruby, and so loads into a shared one too. Found through
     # its own place, wherever the cache is.
-    configure_options=(${host:+--host="$host"} --disable-shared --enable-load-relative)
+    configure_options=(${host:+--build="$build_system" --host="$host"} --disable-shared --enable-load-relative)
     install_options=()
     label="ruby $version${host:+ for $host}" ;;
 esac
