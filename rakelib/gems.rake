@@ -118,7 +118,7 @@ namespace :test do
 
     Rake::Task[UCRT_ROOT.home].invoke
     sh(*UCRT_ROOT.command("rake", "test:gem_index:write"))
-    selected_windows_rubies.each do |interpreter|
+    in_parallel(selected_windows_rubies) do |interpreter|
       in_throwaway_wine_prefix do |prefix|
         with_environment("GEM_HOME" => "C:/gems", "GEM_PATH" => nil) do
           sh "wine", *windows_gem_command(interpreter), *INSTALL_FROM_INDEX, "file:///Z:#{GEM_INDEX}/"
@@ -164,7 +164,7 @@ namespace :test do
     # platform; and each one's RubyGems, asked for a musl system's gem,
     # chooses the source gem.
     task :linux_root do
-      linux_root_rubies_runnable.each do |interpreter|
+      each_linux_root_ruby_runnable do |interpreter|
         install_from_gem_index(interpreter.executable, "#{GEM_SPEC.full_name}-#{interpreter.platform}")
         assert_musl_takes_source_gem(interpreter)
       end

@@ -4,6 +4,8 @@
 # source gem, which it builds) and runs the Ruby tests against it; those of
 # the precompiled Linux gems do so in their build root, those of another CPU
 # through qemu-user. The build root's own Ruby has a lane too.
+require "etc"
+require "tempfile"
 
 BUILD_ROOTS.each do |root|
   file root.home do
@@ -29,6 +31,9 @@ end
   # What rake-compiler asks for, made by the build.
   file interpreter.rbconfig => interpreter.executable
 end
+
+desc "Build every Ruby the lanes use, once; with --multitask, as many at a time as --jobs says"
+task rubies: %w[rubies:windows rubies:linux]
 
 namespace :rubies do
   desc "Build the Windows Rubies (#{WINDOWS_RUBIES.map(&:short_version).join(', ')}), once, into #{RUBIES_CACHE}"
@@ -75,10 +80,48 @@ def linux_cpus_runnable(lanes)
   "CPUS=#{cpus.join(',')}"
 end
 
-# The Rubies of the Linux build root whose CPU CPUS names.
-def linux_root_rubies_runnable
+# Runs the block for each Ruby of the Linux build root whose CPU CPUS names,
+# the emulated ones, which take longest, first.
+def each_linux_root_ruby_runnable(&lane)
   cpus = ENV.fetch("CPUS").split(",")
-  LINUX_RUBIES.select { |interpreter| interpreter.root == LINUX_ROOT && cpus.include?(interpreter.cpu) }
+  rubies = LINUX_RUBIES.select { |interpreter| interpreter.root == LINUX_ROOT && cpus.include?(interpreter.cpu) }
+  in_parallel(rubies.partition(&:emulated?).flatten, &lane)
+end
+
+# Runs the block for each of the Rubies `rubies`, as many at once as the
+# machine has cores, each in a process of its own, since the lanes set their
+# environment, and shows each one's output whole when it ends. Fails naming
+# the Rubies whose block raised.
+def in_parallel(rubies)
+  running = {}
+  failed = []
+  pending = rubies.dup
+  until pending.empty? && running.empty?
+    while running.size < Etc.nprocessors && (interpreter = pending.shift)
+      log = Tempfile.new("corsivet-lane-")
+      $stdout.flush
+      $stderr.flush
+      pid = fork do
+        $stdout.reopen(log.path, "w")
+        $stderr.reopen($stdout)
+        $stdout.sync = true
+        begin
+          yield interpreter
+          exit!(0)
+        rescue StandardError => e
+          warn "#{e.class}: #{e.message}"
+          exit!(1)
+        end
+      end
+      running[pid] = [interpreter, log]
+    end
+    pid, status = Process.wait2
+    interpreter, log = running.delete(pid)
+    $stdout.write(File.read(log.path))
+    log.close!
+    failed << interpreter unless status.success?
+  end
+  raise "failed for #{failed.map(&:name).join(', ')}" unless failed.empty?
 end
 
 # Installs `gem_file` with the gem command of the Linux Ruby `ruby` into an
@@ -181,7 +224,7 @@ namespace :test do
 
   namespace :linux_ruby do
     # The same in the root, for its Rubies of the CPUs named.
-    task(:here) { linux_root_rubies_runnable.each { |interpreter| test_linux_ruby(interpreter) } }
+    task(:here) { each_linux_root_ruby_runnable { |interpreter| test_linux_ruby(interpreter) } }
   end
 
   desc "Install the gem with the Debian 13 build root's Ruby and run the Ruby tests against it"

@@ -73,7 +73,7 @@ namespace :test do
 
   desc "Install the precompiled gem with each Windows Ruby's own RubyGems under Wine, and run the Ruby tests"
   task windows_ruby: "gem:windows" do
-    selected_windows_rubies.each { |interpreter| test_windows_ruby(interpreter) }
+    in_parallel(selected_windows_rubies) { |interpreter| test_windows_ruby(interpreter) }
   end
 end
 

@@ -175,6 +175,10 @@ CachedRuby = Struct.new(:version, :platform, :source) do
     File.join(home, "lib", "ruby", version.sub(/\d+\z/, "0"), platform.sub(/-gnu\z/, ""), "rbconfig.rb")
   end
 
+  def name
+    "Ruby #{version} for #{platform}"
+  end
+
   # "2.0" for 2.0.0: what the precompiled gem's folders are named after.
   def short_version
     version[/\A\d+\.\d+/]
