@@ -22,9 +22,12 @@ end
 # gives the prefix's folder. The prefix is made whole before anything runs
 # in it: the first program Wine starts in a prefix it is still making can
 # fail at once, with nothing said (seen once, on a test of the native lane).
+# Wine names its files on the host in the locale's character set: with none
+# set (a fresh machine or container), a folder with a non-ASCII name cannot
+# be made, so the prefix runs in a UTF-8 locale unless a lane sets another.
 def in_throwaway_wine_prefix
   Dir.mktmpdir("corsivet-wine-") do |prefix|
-    with_environment("WINEPREFIX" => prefix, "WINEDEBUG" => "-all") do
+    with_environment("WINEPREFIX" => prefix, "WINEDEBUG" => "-all", "LC_ALL" => "C.UTF-8") do
       system("wineboot", "--init", err: File::NULL)
       system("wineserver", "--wait")
       yield prefix
