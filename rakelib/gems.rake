@@ -127,7 +127,7 @@ namespace :test do
         assert_installed(File.join(prefix, "drive_c", "gems"), "#{GEM_SPEC.full_name}-#{interpreter.platform}")
       end
     end
-    install_from_gem_index(RbConfig.ruby, GEM_SPEC.full_name)
+    install_from_gem_index(RbConfig.ruby, gem_expected_here)
     # RubyGems 2.0 weighs no gem's required Ruby version when it chooses: it
     # takes the x86_64-linux-gnu gem, and refuses it. Told the platform, it
     # gets the source gem.
@@ -152,13 +152,9 @@ namespace :test do
       write_gem_index(GEM_INDEX, [GEM_FILE, *platforms.map { |platform| precompiled_gem(platform) }])
     end
 
-    # The same for the Debian 13 root's Ruby, which gets the precompiled
-    # gem of its platform where the index has one.
-    task :here do
-      precompiled = "#{GEM_SPEC.full_name}-#{Gem::Platform.local.cpu}-linux-gnu"
-      indexed = File.exist?(File.join(GEM_INDEX, "gems", "#{precompiled}.gem"))
-      install_from_gem_index(RbConfig.ruby, indexed ? precompiled : GEM_SPEC.full_name)
-    end
+    # The same for the Debian 13 root's Ruby (3.3), which gets the
+    # precompiled gem of its platform.
+    task(:here) { install_from_gem_index(RbConfig.ruby, gem_expected_here) }
 
     # The same for each Ruby of the Debian 11 root, which gets the gem of its
     # platform; and each one's RubyGems, asked for a musl system's gem,
@@ -217,6 +213,16 @@ LOAD_AND_ANSWER = 'require "corsivet"; puts "#{RUBY_VERSION}: #{Veltrane.commonA
 # Installs corsivet from the index with the gem command of the Linux Ruby
 # `ruby`, which must get the gem `expected` (building the source gem), and
 # loads it.
+# The gem the running Ruby must take from the index: its CPU's Linux gem
+# where the index has it and it admits this Ruby (Debian 13's 3.3), or else
+# the source gem (Debian 12's 3.1).
+def gem_expected_here
+  platform = "#{Gem::Platform.local.cpu}-linux-gnu"
+  precompiled = "#{GEM_SPEC.full_name}-#{platform}"
+  admits = releases_for(platform).map(&:version).include?(RbConfig::CONFIG["ruby_version"])
+  admits && File.exist?(File.join(GEM_INDEX, "gems", "#{precompiled}.gem")) ? precompiled : GEM_SPEC.full_name
+end
+
 def install_from_gem_index(ruby, expected, *options)
   with_empty_gem_home(ruby) do |gem_command, gem_home|
     sh(*gem_command, *INSTALL_FROM_INDEX, "file://#{GEM_INDEX}/", *options)
