@@ -210,9 +210,6 @@ INSTALL_FROM_INDEX = ["install", GEM_SPEC.name, "--version", GEM_SPEC.version.to
                       "--clear-sources", "--source"].freeze
 LOAD_AND_ANSWER = 'require "corsivet"; puts "#{RUBY_VERSION}: #{Veltrane.commonAppDataPath}"'.freeze
 
-# Installs corsivet from the index with the gem command of the Linux Ruby
-# `ruby`, which must get the gem `expected` (building the source gem), and
-# loads it.
 # The gem the running Ruby must take from the index: its CPU's Linux gem
 # where the index has it and it admits this Ruby (Debian 13's 3.3), or else
 # the source gem (Debian 12's 3.1).
@@ -223,6 +220,9 @@ def gem_expected_here
   admits && File.exist?(File.join(GEM_INDEX, "gems", "#{precompiled}.gem")) ? precompiled : GEM_SPEC.full_name
 end
 
+# Installs corsivet from the index with the gem command of the Linux Ruby
+# `ruby`, which must get the gem `expected` (building the source gem), and
+# loads it.
 def install_from_gem_index(ruby, expected, *options)
   with_empty_gem_home(ruby) do |gem_command, gem_home|
     sh(*gem_command, *INSTALL_FROM_INDEX, "file://#{GEM_INDEX}/", *options)

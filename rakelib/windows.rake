@@ -102,7 +102,7 @@ def test_windows_ruby(interpreter)
            *files.map { |test| windows_path(test) }
       end
     end
-    run.call({ "LC_ALL" => "C.UTF-8" }, tests, false)
+    run.call({}, tests, false)
     installed = Dir[File.join(prefix, "drive_c", windows_gem_folder(interpreter, false), "gems", "*", "lib", "**",
                               LIBRARY_FILE)]
     check_windows_tables(installed.find { |library| library.include?("/#{interpreter.short_version}/") } ||
